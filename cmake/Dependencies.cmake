@@ -1,0 +1,23 @@
+# Every outside library of the project, found once. scripts/install-deps installs them all.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Multimedia Concurrent DBus Test Svg)
+find_package(QCoro6 REQUIRED COMPONENTS Core)
+find_package(nlohmann_json 3.10 REQUIRED)
+find_package(fmt REQUIRED)
+find_package(Protobuf REQUIRED)
+find_package(ONNX REQUIRED)
+find_package(CURL REQUIRED)
+find_package(GTest REQUIRED)
+find_package(benchmark REQUIRED)
+find_package(pugixml REQUIRED)
+
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswresample libavutil)
+pkg_check_modules(FFTW3F REQUIRED IMPORTED_TARGET fftw3f)
+pkg_check_modules(OPENBLAS REQUIRED IMPORTED_TARGET openblas)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
+pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
+pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
+pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+pkg_check_modules(LIBARCHIVE REQUIRED IMPORTED_TARGET libarchive)
