@@ -3,7 +3,7 @@
 function(velto_fill_empty_library target)
   get_target_property(sources ${target} SOURCES)
   if(NOT sources)
-    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${target}_empty.cpp "")
+    file(WRITE ${CMAKE_CURRENT_BINARY_DIR}/${target}_empty.cpp "namespace {}\n")
     target_sources(${target} PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/${target}_empty.cpp)
   endif()
 endfunction()
