@@ -2,7 +2,8 @@
 
 #include <syslog.h>
 
-#include <string>
+#include <mutex>
+#include <utility>
 
 namespace platform::SystemLog {
 namespace {
@@ -19,15 +20,56 @@ int priority(Level level) {
   return LOG_INFO;
 }
 
+class SyslogSink : public Sink {
+ public:
+  bool isEnabled(Level level) const override {
+    // setlogmask(0) reads the mask without changing it.
+    return (setlogmask(0) & LOG_MASK(priority(level))) != 0;
+  }
+
+  void write(const Record& record) override {
+    std::string line;
+    line.reserve(record.subsystem.size() + record.category.size() + record.message.size() + 4);
+    line.append("[").append(record.subsystem).append(".").append(record.category).append("] ");
+    line.append(record.message);
+    syslog(LOG_USER | priority(record.level), "%s", line.c_str());
+  }
+};
+
+struct Registry {
+  std::mutex mutex;
+  std::shared_ptr<Sink> sink = makeSyslogSink();
+};
+
+// Never destroyed, so that loggers running during static destruction still find a sink.
+Registry& registry() {
+  static Registry* instance = new Registry;
+  return *instance;
+}
+
 }  // namespace
+
+std::shared_ptr<Sink> sink() {
+  Registry& r = registry();
+  std::scoped_lock lock(r.mutex);
+  return r.sink;
+}
+
+std::shared_ptr<Sink> makeSyslogSink() { return std::make_shared<SyslogSink>(); }
+
+std::shared_ptr<Sink> replaceSink(std::shared_ptr<Sink> sink) {
+  if (!sink) sink = makeSyslogSink();
+  Registry& r = registry();
+  std::scoped_lock lock(r.mutex);
+  return std::exchange(r.sink, std::move(sink));
+}
+
+bool isEnabled(Level level) { return sink()->isEnabled(level); }
 
 void write(Level level, std::string_view subsystem, std::string_view category,
            std::string_view message) {
-  std::string line;
-  line.reserve(subsystem.size() + category.size() + message.size() + 4);
-  line.append("[").append(subsystem).append(".").append(category).append("] ").append(message);
-  // LOG_USER with the program's own name; "%s" keeps any '%' in the message literal.
-  syslog(LOG_USER | priority(level), "%s", line.c_str());
+  sink()->write(
+      Record{level, std::string(subsystem), std::string(category), std::string(message)});
 }
 
 }  // namespace platform::SystemLog
