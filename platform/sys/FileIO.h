@@ -1,0 +1,21 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+// Whole-file reads and crash-safe whole-file writes. Safe from any thread; concurrent writers of
+// one path leave one of their files, never a mix.
+namespace platform {
+
+// The whole content of the file at `path`. Throws FileError when it cannot be opened or read.
+std::string readFile(const std::filesystem::path& path);
+
+// Replaces the file at `path` by one holding exactly `bytes`: the bytes go to a fresh temporary
+// file in the same folder, are flushed to disk, and the temporary file is renamed over `path`, so
+// that a reader or a crash sees either the old or the new complete file. The new file gets mode
+// 0666 less the umask. Throws FileError when any step fails; the old file is then untouched and the
+// temporary file removed.
+void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace platform

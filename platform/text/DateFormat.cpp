@@ -1,0 +1,62 @@
+#include "platform/text/DateFormat.h"
+
+#include <memory>
+
+#include <unicode/dtptngen.h>
+#include <unicode/locid.h>
+#include <unicode/smpdtfmt.h>
+#include <unicode/unistr.h>
+
+namespace platform::text {
+namespace {
+
+icu::Locale localeNamed(std::string_view name) {
+  if (name.empty()) return icu::Locale::getDefault();
+  return icu::Locale(std::string(name).c_str());
+}
+
+std::string formatWithPattern(double unixSeconds, const icu::UnicodeString& pattern,
+                              const icu::Locale& locale) {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::SimpleDateFormat format(pattern, locale, status);
+  if (U_FAILURE(status)) return {};
+  icu::UnicodeString out;
+  format.format(static_cast<UDate>(unixSeconds * 1000.0), out);
+  std::string result;
+  out.toUTF8String(result);
+  return result;
+}
+
+}  // namespace
+
+std::string formatDate(double unixSeconds, std::string_view pattern, std::string_view locale) {
+  return formatWithPattern(unixSeconds, icu::UnicodeString::fromUTF8(pattern), localeNamed(locale));
+}
+
+std::string formatDateSkeleton(double unixSeconds, std::string_view skeleton,
+                               std::string_view locale) {
+  const icu::Locale loc = localeNamed(locale);
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::DateTimePatternGenerator> generator(
+      icu::DateTimePatternGenerator::createInstance(loc, status));
+  if (U_FAILURE(status) || !generator) return {};
+  icu::UnicodeString pattern =
+      generator->getBestPattern(icu::UnicodeString::fromUTF8(skeleton), status);
+  if (U_FAILURE(status)) return {};
+  return formatWithPattern(unixSeconds, pattern, loc);
+}
+
+std::optional<double> parseDate(std::string_view text, std::string_view pattern,
+                                std::string_view locale) {
+  UErrorCode status = U_ZERO_ERROR;
+  icu::SimpleDateFormat format(icu::UnicodeString::fromUTF8(pattern), localeNamed(locale), status);
+  if (U_FAILURE(status)) return std::nullopt;
+  format.setLenient(false);
+  const icu::UnicodeString input = icu::UnicodeString::fromUTF8(text);
+  icu::ParsePosition position(0);
+  const UDate date = format.parse(input, position);
+  if (position.getErrorIndex() >= 0 || position.getIndex() != input.length()) return std::nullopt;
+  return date / 1000.0;
+}
+
+}  // namespace platform::text

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Locale-aware date formatting and parsing (ICU). Times are seconds since 1970-01-01 UTC; the time
+// zone is the process's (TZ). Locale names are ICU/POSIX names such as "ja_JP"; an empty name
+// means ICU's default locale. Safe from any thread.
+namespace platform::text {
+
+// `unixSeconds` written with the date pattern `pattern` ("yyyy-MM-dd HHmm") in `locale`.
+std::string formatDate(double unixSeconds, std::string_view pattern, std::string_view locale);
+
+// `unixSeconds` written with the locale's best pattern for the field skeleton `skeleton`
+// ("yMd" for the numeric date, "yMdjmmss" for the numeric date with the standard time).
+std::string formatDateSkeleton(double unixSeconds, std::string_view skeleton,
+                               std::string_view locale);
+
+// The time that `text` names when read in full, strictly, with `pattern` in `locale`; nothing when
+// it does not parse or leaves characters over.
+std::optional<double> parseDate(std::string_view text, std::string_view pattern,
+                                std::string_view locale);
+
+}  // namespace platform::text
