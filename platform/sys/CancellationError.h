@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <stop_token>
 
 #include "platform/sys/Error.h"
@@ -11,6 +12,9 @@ namespace platform {
 class CancellationError : public Error {
  public:
   CancellationError();
+  // A cancellation that ended a lower-level operation, which `underlying` describes (for example
+  // the transfer that a stop aborted).
+  explicit CancellationError(std::exception_ptr underlying);
 
   // Throws CancellationError when a stop was requested on `token`.
   static void throwIfRequested(const std::stop_token& token);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/net/HttpHeaders.h"
+
+namespace platform {
+
+// One HTTP request and its per-request limits. A value type.
+struct HttpRequest {
+  enum class Method { get, post };
+
+  Method method = Method::get;
+  std::string url;
+  HttpHeaders headers;
+  std::optional<std::string> body;
+  // The request fails when no byte moves for this long (connecting included).
+  double idleTimeout = 60.0;
+  // A limit on the whole request; none by default (a limit would kill large downloads).
+  std::optional<double> overallTimeout;
+  // The most body bytes accepted; a longer body fails the request.
+  std::optional<std::int64_t> maxResponseBytes;
+
+  bool operator==(const HttpRequest&) const = default;
+};
+
+}  // namespace platform

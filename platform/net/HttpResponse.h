@@ -1,0 +1,24 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/net/HttpHeaders.h"
+
+namespace platform {
+
+// The final response of a request (after redirects). `body` is filled by whole-body calls only;
+// a streamed transfer hands the body to its handler instead. A value type.
+struct HttpResponse {
+  int statusCode = 0;
+  HttpHeaders headers;
+  // The address that answered (the last one when redirects were followed).
+  std::string url;
+  // The announced body length; -1 when the response did not say.
+  std::int64_t expectedContentLength = -1;
+  std::string body;
+
+  bool operator==(const HttpResponse&) const = default;
+};
+
+}  // namespace platform
