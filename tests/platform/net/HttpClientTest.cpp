@@ -171,7 +171,8 @@ TEST_F(HttpClientTest, PostsBodyAndHeaders) {
 TEST_F(HttpClientTest, SendsOnlyTheHeadersGiven) {
   HttpRequest request = get("/headers");
   request.headers.add("Authorization", "Bearer ");
-  EXPECT_EQ(client_.send(request).body, "Bearer |no-accept");
+  // The server drops the trailing blank of the field value, as HTTP parsers do.
+  EXPECT_EQ(client_.send(request).body, "Bearer|no-accept");
 }
 
 TEST_F(HttpClientTest, FollowsRedirectsButKeepsAuthorizationFromOtherHosts) {
