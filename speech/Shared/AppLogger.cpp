@@ -16,11 +16,11 @@ struct Settings {
   AppLogger::Configuration configuration;
 };
 
-// Made on first use and never freed, so that logging during static destruction stays safe.
-Settings& settings() {
-  static Settings* instance = new Settings;
-  return *instance;
-}
+// Constant-initialised, with nothing to destroy: usable before main and during static destruction,
+// and a suppressed message costs no initialisation check.
+constinit Settings gSettings;
+
+Settings& settings() { return gSettings; }
 
 struct DefaultSubsystem {
   std::mutex mutex;

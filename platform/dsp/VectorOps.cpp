@@ -1,0 +1,40 @@
+#include "platform/dsp/VectorOps.h"
+
+#include <cassert>
+
+#include <cblas.h>
+
+namespace platform::dsp {
+
+void multiply(std::span<const float> a, std::span<const float> b, std::span<float> out) {
+  assert(a.size() == b.size() && a.size() == out.size());
+  for (size_t i = 0; i < out.size(); ++i) out[i] = a[i] * b[i];
+}
+
+void scaleAdd(std::span<const float> a, float scalar, std::span<const float> b,
+              std::span<float> out) {
+  assert(a.size() == b.size() && a.size() == out.size());
+  for (size_t i = 0; i < out.size(); ++i) out[i] = a[i] * scalar + b[i];
+}
+
+float dot(std::span<const float> a, std::span<const float> b) {
+  assert(a.size() == b.size());
+  if (a.empty()) return 0.0f;
+  return cblas_sdot(static_cast<blasint>(a.size()), a.data(), 1, b.data(), 1);
+}
+
+void matrixVector(std::span<const float> matrix, int rows, int columns, std::span<const float> x,
+                  std::span<float> y) {
+  assert(rows >= 0 && columns >= 0);
+  assert(matrix.size() == static_cast<size_t>(rows) * static_cast<size_t>(columns));
+  assert(x.size() == static_cast<size_t>(columns) && y.size() == static_cast<size_t>(rows));
+  if (rows == 0) return;
+  if (columns == 0) {
+    for (float& v : y) v = 0.0f;
+    return;
+  }
+  cblas_sgemv(CblasRowMajor, CblasNoTrans, rows, columns, 1.0f, matrix.data(), columns, x.data(),
+              1, 0.0f, y.data(), 1);
+}
+
+}  // namespace platform::dsp
