@@ -35,12 +35,11 @@ class FileDescriptor {
   int fd_;
 };
 
-// A hidden name beside the target whose extension is random, so that no reader that looks for the
-// target's extension ever picks up a half-written file.
+// A short hidden name beside the target: short, because the target's name may already be as long
+// as a name can be; ".tmp", so that no reader looking for the target's extension takes it.
 std::filesystem::path temporarySibling(const std::filesystem::path& path) {
   static thread_local std::mt19937_64 random{std::random_device{}()};
-  return path.parent_path() /
-         fmt::format(".{}.{:016x}", path.filename().string(), static_cast<uint64_t>(random()));
+  return path.parent_path() / fmt::format(".{:016x}.tmp", static_cast<uint64_t>(random()));
 }
 
 void writeAll(int fd, std::string_view bytes, const std::filesystem::path& path) {

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+
+namespace testsupport {
+
+// A fresh, empty folder under $TMPDIR (which CTest points into the build tree), removed with all its
+// contents on destruction.
+class TemporaryFolder {
+ public:
+  // Throws std::filesystem::filesystem_error when the folder cannot be made.
+  TemporaryFolder();
+  ~TemporaryFolder();
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  // path() / relative.
+  std::filesystem::path operator/(const std::filesystem::path& relative) const {
+    return path_ / relative;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace testsupport
