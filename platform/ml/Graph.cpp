@@ -1,0 +1,481 @@
+#include "platform/ml/Graph.h"
+
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <unordered_map>
+
+#include <fmt/format.h>
+#include <onnx/onnx_pb.h>
+
+#include "platform/ml/Float16.h"
+#include "platform/ml/MLModelError.h"
+#include "platform/ml/Operators.h"
+
+namespace platform::ml {
+
+int64_t Node::intAttribute(const std::string& key, int64_t fallback) const {
+  auto it = attributes.find(key);
+  return it == attributes.end() ? fallback : it->second.i;
+}
+
+float Node::floatAttribute(const std::string& key, float fallback) const {
+  auto it = attributes.find(key);
+  return it == attributes.end() ? fallback : it->second.f;
+}
+
+std::string Node::stringAttribute(const std::string& key, const std::string& fallback) const {
+  auto it = attributes.find(key);
+  return it == attributes.end() ? fallback : it->second.s;
+}
+
+const std::vector<int64_t>* Node::intsAttribute(const std::string& key) const {
+  auto it = attributes.find(key);
+  return it == attributes.end() ? nullptr : &it->second.ints;
+}
+
+const std::vector<float>* Node::floatsAttribute(const std::string& key) const {
+  auto it = attributes.find(key);
+  return it == attributes.end() ? nullptr : &it->second.floats;
+}
+
+const Tensor* Node::tensorAttribute(const std::string& key) const {
+  auto it = attributes.find(key);
+  return it == attributes.end() || it->second.kind != Attribute::Kind::tensor ? nullptr : &it->second.t;
+}
+
+std::string Node::label() const { return name.empty() ? opType : fmt::format("{} '{}'", opType, name); }
+
+namespace {
+
+// Reads a byte range of an external-data file that must lie inside `folder`.
+std::string readExternalData(const onnx::TensorProto& proto, const std::filesystem::path& folder) {
+  std::string location;
+  int64_t offset = 0;
+  int64_t length = -1;
+  for (const auto& entry : proto.external_data()) {
+    try {
+      if (entry.key() == "location") location = entry.value();
+      if (entry.key() == "offset") offset = std::stoll(entry.value());
+      if (entry.key() == "length") length = std::stoll(entry.value());
+    } catch (const std::exception&) {
+      throw MLModelError::invalidModel(fmt::format("Tensor '{}' has an unreadable external-data entry '{}'.",
+                                                   proto.name(), entry.key()));
+    }
+  }
+  const std::filesystem::path relative(location);
+  if (location.empty() || relative.is_absolute() || relative.lexically_normal().string().starts_with("..")) {
+    throw MLModelError::invalidModel(
+        fmt::format("Tensor '{}' names external data '{}' outside the model folder.", proto.name(), location));
+  }
+  const auto path = folder / relative;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) throw MLModelError::io(fmt::format("Cannot open external data '{}' of tensor '{}'.", path.string(), proto.name()));
+  file.seekg(0, std::ios::end);
+  const int64_t size = file.tellg();
+  if (offset < 0 || offset > size) {
+    throw MLModelError::invalidModel(fmt::format("External data '{}' is shorter than offset {}.", path.string(), offset));
+  }
+  if (length < 0) length = size - offset;
+  if (length > size - offset) {
+    throw MLModelError::invalidModel(
+        fmt::format("External data '{}' holds {} bytes, tensor '{}' wants {} from offset {}.", path.string(), size,
+                    proto.name(), length, offset));
+  }
+  std::string bytes(static_cast<size_t>(length), '\0');
+  file.seekg(offset);
+  file.read(bytes.data(), length);
+  if (!file) throw MLModelError::io(fmt::format("Cannot read external data '{}'.", path.string()));
+  return bytes;
+}
+
+template <class Field>
+void checkFieldSize(const onnx::TensorProto& proto, const Field& field, int64_t count) {
+  if (static_cast<int64_t>(field.size()) != count) {
+    throw MLModelError::invalidModel(fmt::format("Tensor '{}' holds {} values for {} elements.", proto.name(),
+                                                 field.size(), count));
+  }
+}
+
+Tensor tensorFromProto(const onnx::TensorProto& proto, const std::filesystem::path* folder) {
+  const auto type = static_cast<ElementType>(proto.data_type());
+  if (!isSupportedElementType(type)) {
+    throw MLModelError::unsupportedElementType(
+        fmt::format("Tensor '{}' has unsupported element type {}.", proto.name(), elementTypeName(type)));
+  }
+  if (proto.has_segment()) throw MLModelError::invalidModel(fmt::format("Tensor '{}' is segmented.", proto.name()));
+  Shape shape(proto.dims().begin(), proto.dims().end());
+  Tensor tensor(type, shape);
+  const int64_t count = tensor.count();
+  const size_t bytes = tensor.byteSize();
+
+  std::string external;
+  const std::string* raw = nullptr;
+  if (proto.data_location() == onnx::TensorProto::EXTERNAL) {
+    if (folder == nullptr) throw MLModelError::invalidModel(fmt::format("Tensor '{}' uses external data.", proto.name()));
+    external = readExternalData(proto, *folder);
+    raw = &external;
+  } else if (proto.has_raw_data()) {
+    raw = &proto.raw_data();
+  }
+
+  if (raw != nullptr) {
+    if (raw->size() != bytes) {
+      throw MLModelError::invalidModel(
+          fmt::format("Tensor '{}' holds {} bytes for {} elements of {}.", proto.name(), raw->size(), count, elementTypeName(type)));
+    }
+    std::memcpy(tensor.bytes(), raw->data(), bytes);
+    if (type == ElementType::bool_) {
+      auto* b = reinterpret_cast<uint8_t*>(tensor.bytes());
+      for (int64_t i = 0; i < count; ++i) b[i] = b[i] != 0;
+    }
+    return tensor;
+  }
+
+  switch (type) {
+    case ElementType::float32:
+      checkFieldSize(proto, proto.float_data(), count);
+      std::copy(proto.float_data().begin(), proto.float_data().end(), tensor.data<float>());
+      break;
+    case ElementType::float64:
+      checkFieldSize(proto, proto.double_data(), count);
+      std::copy(proto.double_data().begin(), proto.double_data().end(), tensor.data<double>());
+      break;
+    case ElementType::int64:
+      checkFieldSize(proto, proto.int64_data(), count);
+      std::copy(proto.int64_data().begin(), proto.int64_data().end(), tensor.data<int64_t>());
+      break;
+    case ElementType::int32:
+      checkFieldSize(proto, proto.int32_data(), count);
+      std::copy(proto.int32_data().begin(), proto.int32_data().end(), tensor.data<int32_t>());
+      break;
+    case ElementType::float16:
+      checkFieldSize(proto, proto.int32_data(), count);
+      for (int64_t i = 0; i < count; ++i) tensor.data<uint16_t>()[i] = static_cast<uint16_t>(proto.int32_data(static_cast<int>(i)));
+      break;
+    case ElementType::bool_:
+      checkFieldSize(proto, proto.int32_data(), count);
+      for (int64_t i = 0; i < count; ++i) tensor.data<bool>()[i] = proto.int32_data(static_cast<int>(i)) != 0;
+      break;
+    default:
+      break;
+  }
+  return tensor;
+}
+
+ValueInfo valueInfoFromProto(const onnx::ValueInfoProto& proto) {
+  ValueInfo info;
+  info.name = proto.name();
+  if (!proto.type().has_tensor_type()) {
+    throw MLModelError::unsupportedElementType(fmt::format("Value '{}' is not a tensor.", proto.name()));
+  }
+  const auto& tensorType = proto.type().tensor_type();
+  info.type = static_cast<ElementType>(tensorType.elem_type());
+  if (!isSupportedElementType(info.type)) {
+    throw MLModelError::unsupportedElementType(
+        fmt::format("Value '{}' has unsupported element type {}.", proto.name(), elementTypeName(info.type)));
+  }
+  if (tensorType.has_shape()) {
+    info.hasShape = true;
+    for (const auto& dim : tensorType.shape().dim()) {
+      info.dims.push_back(dim.has_dim_value() && dim.dim_value() >= 0 ? dim.dim_value() : -1);
+    }
+  }
+  return info;
+}
+
+Attribute attributeFromProto(const onnx::AttributeProto& proto, const std::filesystem::path& folder) {
+  Attribute a;
+  switch (proto.type()) {
+    case onnx::AttributeProto::FLOAT: a.kind = Attribute::Kind::floatValue; a.f = proto.f(); break;
+    case onnx::AttributeProto::INT: a.kind = Attribute::Kind::intValue; a.i = proto.i(); break;
+    case onnx::AttributeProto::STRING: a.kind = Attribute::Kind::stringValue; a.s = proto.s(); break;
+    case onnx::AttributeProto::TENSOR:
+      a.kind = Attribute::Kind::tensor;
+      a.t = tensorFromProto(proto.t(), &folder);
+      break;
+    case onnx::AttributeProto::FLOATS:
+      a.kind = Attribute::Kind::floats;
+      a.floats.assign(proto.floats().begin(), proto.floats().end());
+      break;
+    case onnx::AttributeProto::INTS:
+      a.kind = Attribute::Kind::ints;
+      a.ints.assign(proto.ints().begin(), proto.ints().end());
+      break;
+    case onnx::AttributeProto::STRINGS:
+      a.kind = Attribute::Kind::strings;
+      a.strings.assign(proto.strings().begin(), proto.strings().end());
+      break;
+    default:
+      a.kind = Attribute::Kind::other;
+      break;
+  }
+  return a;
+}
+
+}  // namespace
+
+// Turns a parsed ModelProto into a runnable Graph.
+class GraphLoader {
+ public:
+  GraphLoader(const onnx::ModelProto& model, const std::filesystem::path& folder) : model_(model), folder_(folder) {}
+
+  std::shared_ptr<const Graph> load() {
+    graph_ = std::shared_ptr<Graph>(new Graph());
+    readOpset();
+    for (const auto& property : model_.metadata_props()) graph_->metadata_[property.key()] = property.value();
+    const auto& g = model_.graph();
+    for (const auto& info : g.value_info()) valueInfoFromProto(info);  // refuses unsupported types early
+    readInitializers(g);
+    readInputs(g);
+    for (int i = 0; i < g.node_size(); ++i) readNode(g.node(i), i);
+    readOutputs(g);
+    planReleases();
+    graph_->slotCount_ = slots_.size();
+    graph_->constants_.resize(slots_.size());
+    for (auto& [slot, tensor] : constants_) graph_->constants_[static_cast<size_t>(slot)] = std::move(tensor);
+    return graph_;
+  }
+
+ private:
+  void readOpset() {
+    for (const auto& entry : model_.opset_import()) {
+      if (entry.domain().empty() || entry.domain() == "ai.onnx") opset_ = static_cast<int>(entry.version());
+    }
+    if (opset_ <= 0) throw MLModelError::invalidModel("The model imports no version of the ONNX operator set.");
+  }
+
+  int slotFor(const std::string& name) {
+    auto [it, inserted] = slots_.emplace(name, static_cast<int>(slots_.size()));
+    return it->second;
+  }
+
+  void readInitializers(const onnx::GraphProto& g) {
+    if (g.sparse_initializer_size() > 0) throw MLModelError::unsupportedElementType("Sparse initializers are not supported.");
+    for (const auto& proto : g.initializer()) {
+      if (proto.name().empty()) throw MLModelError::invalidModel("An initializer has no name.");
+      const int slot = slotFor(proto.name());
+      constants_[slot] = tensorFromProto(proto, &folder_);
+      defined_.insert(slot);
+    }
+  }
+
+  void readInputs(const onnx::GraphProto& g) {
+    for (const auto& proto : g.input()) {
+      ValueInfo info = valueInfoFromProto(proto);
+      const int slot = slotFor(info.name);
+      if (constants_.count(slot)) continue;  // an initializer listed as input keeps its value
+      if (defined_.count(slot)) throw MLModelError::invalidModel(fmt::format("Input '{}' is declared twice.", info.name));
+      defined_.insert(slot);
+      graph_->inputs_.push_back(std::move(info));
+      graph_->inputSlots_.push_back(slot);
+    }
+  }
+
+  void readNode(const onnx::NodeProto& proto, int index) {
+    Node node;
+    node.opType = proto.op_type();
+    node.name = proto.name();
+    node.opset = opset_;
+    const bool defaultDomain = proto.domain().empty() || proto.domain() == "ai.onnx";
+    node.op = defaultDomain ? findOperator(node.opType) : nullptr;
+    if (node.op == nullptr) {
+      const std::string op = defaultDomain ? node.opType : proto.domain() + "." + node.opType;
+      throw MLModelError::unsupportedOperator(fmt::format("Unsupported operator {} (node {}).", op,
+                                                          node.name.empty() ? std::to_string(index) : "'" + node.name + "'"));
+    }
+    graph_->operatorTypes_.insert(node.opType);
+    for (const auto& attribute : proto.attribute()) {
+      Attribute a = attributeFromProto(attribute, folder_);
+      if (a.kind == Attribute::Kind::other) {
+        throw MLModelError::unsupportedOperator(
+            fmt::format("{}: attribute '{}' of this kind is not supported.", node.label(), attribute.name()));
+      }
+      node.attributes.emplace(attribute.name(), std::move(a));
+    }
+    checkTypeAttributes(node);
+    for (const auto& name : proto.input()) {
+      if (name.empty()) {
+        node.inputs.push_back(-1);
+        continue;
+      }
+      auto it = slots_.find(name);
+      if (it == slots_.end() || !defined_.count(it->second)) {
+        throw MLModelError::invalidModel(fmt::format("{} reads '{}' before anything produces it.", node.label(), name));
+      }
+      node.inputs.push_back(it->second);
+    }
+    for (const auto& name : proto.output()) {
+      if (name.empty()) {
+        node.outputs.push_back(-1);
+        continue;
+      }
+      const int slot = slotFor(name);
+      if (defined_.count(slot)) throw MLModelError::invalidModel(fmt::format("{} writes '{}' a second time.", node.label(), name));
+      defined_.insert(slot);
+      node.outputs.push_back(slot);
+    }
+    if (node.opType == "Constant") {
+      foldConstant(node);
+      return;
+    }
+    graph_->nodes_.push_back(std::move(node));
+  }
+
+  // Element types named by attributes must be ones the executor handles, like those of values.
+  static void checkTypeAttributes(const Node& node) {
+    if (node.opType == "Cast" && node.hasAttribute("to")) {
+      const auto to = static_cast<ElementType>(node.intAttribute("to", 0));
+      if (!isSupportedElementType(to)) {
+        throw MLModelError::unsupportedElementType(fmt::format("{} casts to unsupported element type {}.", node.label(),
+                                                               elementTypeName(to)));
+      }
+    }
+    if (node.opType == "Constant" && (node.hasAttribute("value_string") || node.hasAttribute("value_strings") ||
+                                      node.hasAttribute("sparse_value"))) {
+      throw MLModelError::unsupportedElementType(fmt::format("{} holds an unsupported value.", node.label()));
+    }
+  }
+
+  // A Constant's value is computed once here instead of on every run.
+  void foldConstant(const Node& node) {
+    KernelContext context{node, {}, std::vector<Tensor>(node.outputs.size()), node.opset};
+    try {
+      node.op->kernel(context);
+    } catch (const MLModelError& e) {
+      throw MLModelError::invalidModel(e.description());
+    }
+    if (!node.outputs.empty() && node.outputs[0] >= 0) constants_[node.outputs[0]] = std::move(context.outputs[0]);
+  }
+
+  void readOutputs(const onnx::GraphProto& g) {
+    for (const auto& proto : g.output()) {
+      ValueInfo info = valueInfoFromProto(proto);
+      auto it = slots_.find(info.name);
+      if (it == slots_.end() || !defined_.count(it->second)) {
+        throw MLModelError::invalidModel(fmt::format("Output '{}' is never produced.", info.name));
+      }
+      graph_->outputs_.push_back(std::move(info));
+      graph_->outputSlots_.push_back(it->second);
+    }
+  }
+
+  // Intermediate values are dropped right after their last reader, so a long chain does not keep
+  // every activation alive.
+  void planReleases() {
+    std::vector<int> lastReader(slots_.size(), -1);
+    for (size_t n = 0; n < graph_->nodes_.size(); ++n) {
+      for (int slot : graph_->nodes_[n].inputs) {
+        if (slot >= 0) lastReader[static_cast<size_t>(slot)] = static_cast<int>(n);
+      }
+    }
+    for (int slot : graph_->outputSlots_) lastReader[static_cast<size_t>(slot)] = -1;
+    graph_->releaseAfter_.assign(graph_->nodes_.size(), {});
+    for (size_t slot = 0; slot < lastReader.size(); ++slot) {
+      if (lastReader[slot] >= 0) graph_->releaseAfter_[static_cast<size_t>(lastReader[slot])].push_back(static_cast<int>(slot));
+    }
+  }
+
+  const onnx::ModelProto& model_;
+  std::filesystem::path folder_;
+  std::shared_ptr<Graph> graph_;
+  int opset_ = 0;
+  std::unordered_map<std::string, int> slots_;
+  std::set<int> defined_;
+  std::map<int, Tensor> constants_;
+};
+
+std::shared_ptr<const Graph> Graph::load(const std::string& bytes, const std::filesystem::path& folder) {
+  onnx::ModelProto model;
+  if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max()) ||
+      !model.ParseFromArray(bytes.data(), static_cast<int>(bytes.size()))) {
+    throw MLModelError::invalidModel("The model file is not a valid ONNX protobuf.");
+  }
+  if (!model.has_graph()) throw MLModelError::invalidModel("The model file holds no graph.");
+  return GraphLoader(model, folder).load();
+}
+
+Tensor Graph::parseTensor(const std::string& bytes) {
+  onnx::TensorProto proto;
+  if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max()) ||
+      !proto.ParseFromArray(bytes.data(), static_cast<int>(bytes.size()))) {
+    throw MLModelError::invalidModel("The tensor file is not a valid ONNX protobuf.");
+  }
+  return tensorFromProto(proto, nullptr);
+}
+
+namespace {
+
+Tensor widenFloat16(const Tensor& tensor) {
+  Tensor wide(ElementType::float32, tensor.shape());
+  convertFloat16ToFloat(tensor.data<uint16_t>(), wide.data<float>(), static_cast<size_t>(tensor.count()));
+  return wide;
+}
+
+Tensor narrowToFloat16(const Tensor& tensor) {
+  Tensor narrow(ElementType::float16, tensor.shape());
+  convertFloatToFloat16(tensor.data<float>(), narrow.data<uint16_t>(), static_cast<size_t>(tensor.count()));
+  return narrow;
+}
+
+}  // namespace
+
+std::map<std::string, Tensor> Graph::run(const std::map<std::string, Tensor>& feeds) const {
+  std::vector<Tensor> values(slotCount_);
+  for (size_t i = 0; i < inputs_.size(); ++i) {
+    const ValueInfo& info = inputs_[i];
+    auto it = feeds.find(info.name);
+    if (it == feeds.end()) throw MLModelError::featureType(fmt::format("Input '{}' is missing.", info.name));
+    const Tensor& feed = it->second;
+    if (feed.type() != info.type) {
+      throw MLModelError::featureType(fmt::format("Input '{}' is {}, the network expects {}.", info.name,
+                                                  elementTypeName(feed.type()), elementTypeName(info.type)));
+    }
+    bool fits = !info.hasShape || info.dims.size() == feed.shape().size();
+    for (size_t d = 0; fits && info.hasShape && d < info.dims.size(); ++d) {
+      fits = info.dims[d] < 0 || info.dims[d] == feed.shape()[d];
+    }
+    if (!fits) {
+      throw MLModelError::featureType(fmt::format("Input '{}' has shape {}, the network expects {}.", info.name,
+                                                  shapeText(feed.shape()), shapeText(info.dims)));
+    }
+    values[static_cast<size_t>(inputSlots_[i])] = feed;
+  }
+  for (size_t slot = 0; slot < slotCount_; ++slot) {
+    if (!constants_[slot].empty()) values[slot] = constants_[slot];
+  }
+
+  std::vector<Tensor> widened;
+  for (size_t n = 0; n < nodes_.size(); ++n) {
+    const Node& node = nodes_[n];
+    KernelContext context{node, {}, std::vector<Tensor>(node.outputs.size()), node.opset};
+    context.inputs.reserve(node.inputs.size());
+    bool sawFloat16 = false;
+    widened.clear();
+    widened.reserve(node.inputs.size());
+    for (int slot : node.inputs) {
+      const Tensor* input = slot >= 0 ? &values[static_cast<size_t>(slot)] : nullptr;
+      if (input != nullptr && node.op->widensFloat16 && input->type() == ElementType::float16) {
+        sawFloat16 = true;
+        widened.push_back(widenFloat16(*input));
+        input = &widened.back();
+      }
+      context.inputs.push_back(input);
+    }
+    node.op->kernel(context);
+    for (size_t k = 0; k < node.outputs.size(); ++k) {
+      if (node.outputs[k] < 0) continue;
+      Tensor& output = context.outputs[k];
+      if (output.empty()) context.fail(fmt::format("produced no value for output {}", k));
+      if (sawFloat16 && output.type() == ElementType::float32) output = narrowToFloat16(output);
+      values[static_cast<size_t>(node.outputs[k])] = std::move(output);
+    }
+    for (int slot : releaseAfter_[n]) values[static_cast<size_t>(slot)] = Tensor();
+  }
+
+  std::map<std::string, Tensor> results;
+  for (size_t i = 0; i < outputs_.size(); ++i) results[outputs_[i].name] = values[static_cast<size_t>(outputSlots_[i])];
+  return results;
+}
+
+}  // namespace platform::ml

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/ml/Graph.h"
+#include "platform/ml/Tensor.h"
+
+namespace platform::ml {
+
+// What a kernel sees of one node application: the node, its input tensors (null for omitted
+// optional inputs) and the outputs to fill (one per node output, omitted ones stay empty).
+struct KernelContext {
+  const Node& node;
+  std::vector<const Tensor*> inputs;
+  std::vector<Tensor> outputs;
+  int opset = 0;
+
+  size_t inputCount() const { return inputs.size(); }
+  bool hasInput(size_t index) const { return index < inputs.size() && inputs[index] != nullptr; }
+  // The input; throws MLModelError(generic) naming the node when it is missing.
+  const Tensor& input(size_t index) const;
+  bool wantsOutput(size_t index) const { return index < node.outputs.size() && node.outputs[index] >= 0; }
+  // Throws MLModelError(generic) with the node's label in front of `message`.
+  [[noreturn]] void fail(const std::string& message) const;
+};
+
+using Kernel = void (*)(KernelContext&);
+
+struct OperatorEntry {
+  Kernel kernel = nullptr;
+  // Float16 inputs are widened to float32 before the kernel and float32 outputs narrowed back after.
+  bool widensFloat16 = true;
+};
+
+// The kernel of an ONNX operator of the default domain, or null when this executor lacks it.
+const OperatorEntry* findOperator(std::string_view opType);
+std::vector<std::string> supportedOperators();
+
+}  // namespace platform::ml

@@ -1,0 +1,123 @@
+#include "platform/ml/Tensor.h"
+
+#include <limits>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "platform/ml/Float16.h"
+#include "platform/ml/MLModelError.h"
+
+namespace platform::ml {
+
+bool isSupportedElementType(ElementType type) {
+  switch (type) {
+    case ElementType::float32:
+    case ElementType::float16:
+    case ElementType::float64:
+    case ElementType::int32:
+    case ElementType::int64:
+    case ElementType::bool_:
+      return true;
+    default:
+      return false;
+  }
+}
+
+size_t elementByteSize(ElementType type) {
+  switch (type) {
+    case ElementType::bool_:
+    case ElementType::int8:
+    case ElementType::uint8: return 1;
+    case ElementType::float16:
+    case ElementType::int16:
+    case ElementType::uint16: return 2;
+    case ElementType::float64:
+    case ElementType::int64:
+    case ElementType::uint64: return 8;
+    default: return 4;
+  }
+}
+
+std::string elementTypeName(ElementType type) {
+  switch (type) {
+    case ElementType::undefined: return "UNDEFINED";
+    case ElementType::float32: return "FLOAT";
+    case ElementType::uint8: return "UINT8";
+    case ElementType::int8: return "INT8";
+    case ElementType::uint16: return "UINT16";
+    case ElementType::int16: return "INT16";
+    case ElementType::int32: return "INT32";
+    case ElementType::int64: return "INT64";
+    case ElementType::string: return "STRING";
+    case ElementType::bool_: return "BOOL";
+    case ElementType::float16: return "FLOAT16";
+    case ElementType::float64: return "DOUBLE";
+    case ElementType::uint32: return "UINT32";
+    case ElementType::uint64: return "UINT64";
+  }
+  return fmt::format("type {}", static_cast<int>(type));
+}
+
+int64_t shapeCount(const Shape& shape) {
+  int64_t count = 1;
+  for (int64_t d : shape) {
+    if (d < 0) throw MLModelError::invalidModel(fmt::format("Negative dimension in shape {}.", shapeText(shape)));
+    if (d != 0 && count > (int64_t{1} << 40) / d) {
+      throw MLModelError::invalidModel(fmt::format("Shape {} is too large.", shapeText(shape)));
+    }
+    count *= d;
+  }
+  return count;
+}
+
+std::string shapeText(const Shape& shape) { return fmt::format("[{}]", fmt::join(shape, ", ")); }
+
+Tensor::Tensor(ElementType type, Shape shape) : type_(type), shape_(std::move(shape)) {
+  count_ = shapeCount(shape_);
+  const size_t bytes = std::max<size_t>(byteSize(), 1);
+  buffer_ = std::shared_ptr<std::byte[]>(new std::byte[bytes]());
+}
+
+Tensor Tensor::reshaped(Shape shape) const {
+  Tensor result = *this;
+  result.count_ = shapeCount(shape);
+  if (result.count_ != count_) {
+    throw MLModelError::generic(fmt::format("Cannot reshape {} to {}.", shapeText(shape_), shapeText(shape)));
+  }
+  result.shape_ = std::move(shape);
+  return result;
+}
+
+int64_t Tensor::integerAt(int64_t index) const {
+  switch (type_) {
+    case ElementType::int64: return data<int64_t>()[index];
+    case ElementType::int32: return data<int32_t>()[index];
+    case ElementType::bool_: return data<bool>()[index] ? 1 : 0;
+    default: {
+      const double value = doubleAt(index);
+      if (!(value > -9.2e18 && value < 9.2e18)) return value > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
+      return static_cast<int64_t>(value);
+    }
+  }
+}
+
+double Tensor::doubleAt(int64_t index) const {
+  switch (type_) {
+    case ElementType::float32: return data<float>()[index];
+    case ElementType::float64: return data<double>()[index];
+    case ElementType::float16: return floatFromFloat16(data<uint16_t>()[index]);
+    case ElementType::int64: return static_cast<double>(data<int64_t>()[index]);
+    case ElementType::int32: return data<int32_t>()[index];
+    case ElementType::bool_: return data<bool>()[index] ? 1.0 : 0.0;
+    default: return 0.0;
+  }
+}
+
+std::vector<int64_t> Tensor::integers() const {
+  std::vector<int64_t> values(static_cast<size_t>(count_));
+  for (int64_t i = 0; i < count_; ++i) values[static_cast<size_t>(i)] = integerAt(i);
+  return values;
+}
+
+}  // namespace platform::ml
