@@ -1,0 +1,5 @@
+velto_add_test(model_catalogue_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/Shared/RepoTest.cpp
+  LIBS tesselaudio
+  LABELS model_catalogue)
