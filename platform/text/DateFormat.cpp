@@ -46,17 +46,33 @@ std::string formatDateSkeleton(double unixSeconds, std::string_view skeleton,
   return formatWithPattern(unixSeconds, pattern, loc);
 }
 
-std::optional<double> parseDate(std::string_view text, std::string_view pattern,
-                                std::string_view locale) {
+struct DateParser::Impl {
+  std::unique_ptr<icu::SimpleDateFormat> format;
+};
+
+DateParser::DateParser(std::string_view pattern, std::string_view locale) : impl_(new Impl) {
   UErrorCode status = U_ZERO_ERROR;
-  icu::SimpleDateFormat format(icu::UnicodeString::fromUTF8(pattern), localeNamed(locale), status);
-  if (U_FAILURE(status)) return std::nullopt;
-  format.setLenient(false);
+  auto format = std::make_unique<icu::SimpleDateFormat>(icu::UnicodeString::fromUTF8(pattern),
+                                                        localeNamed(locale), status);
+  if (U_FAILURE(status)) return;
+  format->setLenient(false);
+  impl_->format = std::move(format);
+}
+
+DateParser::~DateParser() = default;
+
+std::optional<double> DateParser::parse(std::string_view text) {
+  if (!impl_->format) return std::nullopt;
   const icu::UnicodeString input = icu::UnicodeString::fromUTF8(text);
   icu::ParsePosition position(0);
-  const UDate date = format.parse(input, position);
+  const UDate date = impl_->format->parse(input, position);
   if (position.getErrorIndex() >= 0 || position.getIndex() != input.length()) return std::nullopt;
   return date / 1000.0;
+}
+
+std::optional<double> parseDate(std::string_view text, std::string_view pattern,
+                                std::string_view locale) {
+  return DateParser(pattern, locale).parse(text);
 }
 
 }  // namespace platform::text

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,5 +22,21 @@ std::string formatDateSkeleton(double unixSeconds, std::string_view skeleton,
 // it does not parse or leaves characters over.
 std::optional<double> parseDate(std::string_view text, std::string_view pattern,
                                 std::string_view locale);
+
+// parseDate() for many texts of one pattern: the formatter is made once. One thread at a time.
+class DateParser {
+ public:
+  DateParser(std::string_view pattern, std::string_view locale);
+  ~DateParser();
+  DateParser(const DateParser&) = delete;
+  DateParser& operator=(const DateParser&) = delete;
+
+  // As parseDate(text, pattern, locale); nothing for every text when the pattern is unusable.
+  std::optional<double> parse(std::string_view text);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
 
 }  // namespace platform::text
