@@ -1,0 +1,8 @@
+velto_add_test(speech_shared_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/ASR/Parakeet/ASRErrorTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ASR/Parakeet/ASRResultTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Shared/ASRConstantsTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Shared/ASRPerformanceMetricsTest.cpp
+  LIBS tesselaudio test_support
+  LABELS speech_shared)
