@@ -4,5 +4,7 @@ velto_add_test(speech_shared_tests
     ${CMAKE_CURRENT_LIST_DIR}/ASR/Parakeet/ASRResultTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Shared/ASRConstantsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Shared/ASRPerformanceMetricsTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Shared/ProgressEmitterTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Shared/SystemInfoTest.cpp
   LIBS tesselaudio test_support
   LABELS speech_shared)
