@@ -6,6 +6,8 @@ velto_add_test(platform_tests
     ${CMAKE_CURRENT_LIST_DIR}/sys/UuidTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/text/DoubleTextTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/text/GraphemesTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/text/NormalizationTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/text/ScalarsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/text/WhitespaceTest.cpp
   LIBS platform_dsp platform_sys platform_text test_support
   LABELS platform)
