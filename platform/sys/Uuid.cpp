@@ -1,17 +1,33 @@
 #include "platform/sys/Uuid.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+
+#include <sys/random.h>
 
 #include <uuid/uuid.h>
 
 namespace platform {
 
 Uuid Uuid::random() {
-  uuid_t raw;
-  uuid_generate_random(raw);
+  // One getrandom call: libuuid's generator reseeds from several system calls every time, which
+  // shows when a diarizer mints identifiers for every chunk.
   std::array<std::uint8_t, 16> bytes;
-  std::memcpy(bytes.data(), raw, bytes.size());
+  std::size_t filled = 0;
+  while (filled < bytes.size()) {
+    const ssize_t got = getrandom(bytes.data() + filled, bytes.size() - filled, 0);
+    if (got > 0) {
+      filled += static_cast<std::size_t>(got);
+    } else if (got == 0 || errno != EINTR) {
+      uuid_t raw;
+      uuid_generate_random(raw);
+      std::memcpy(bytes.data(), raw, bytes.size());
+      return Uuid(bytes);
+    }
+  }
+  bytes[6] = static_cast<std::uint8_t>((bytes[6] & 0x0F) | 0x40);  // version 4
+  bytes[8] = static_cast<std::uint8_t>((bytes[8] & 0x3F) | 0x80);  // RFC 4122 variant
   return Uuid(bytes);
 }
 

@@ -1,0 +1,3 @@
+velto_add_benchmark(bench_diarizer
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/DiarizerTimelineBench.cpp
+  LIBS tesselaudio)
