@@ -279,14 +279,21 @@ TEST(DiarizerTimelineTest, ProbabilityQueriesAnswerOnlyForStoredFrames) {
 }
 
 TEST(DiarizerTimelineTest, CapOfZeroStoresNoProbabilitiesButStillSegments) {
-  DiarizerTimeline timeline(DiarizerTimelineConfig{.maxStoredFrames = 0});
-  const auto update = timeline.addPredictions({0.2f, 0.6f, 0.7f, 0.4f, 0.1f}, {});
-  expectSpans(update.finalizedSegments, {{1, 3}}, "update finalized");
-  EXPECT_TRUE(timeline.finalizedPredictions().empty());
-  for (std::int64_t frame = 0; frame < 5; ++frame) {
-    EXPECT_TRUE(std::isnan(timeline.probability(0, frame))) << frame;
+  // A negative cap is out of bounds for callers; it must not cut more than is stored.
+  for (std::int64_t cap : {0, -3}) {
+    SCOPED_TRACE(cap);
+    DiarizerTimeline timeline(DiarizerTimelineConfig{.maxStoredFrames = cap});
+    const auto update = timeline.addPredictions({0.2f, 0.6f, 0.7f, 0.4f, 0.1f}, {0.9f});
+    expectSpans(update.finalizedSegments, {{1, 3}}, "update finalized");
+    EXPECT_TRUE(timeline.finalizedPredictions().empty());
+    for (std::int64_t frame = 0; frame < 5; ++frame) {
+      EXPECT_TRUE(std::isnan(timeline.probability(0, frame))) << frame;
+    }
+    EXPECT_EQ(timeline.numFinalizedFrames(), 5);
+    timeline.finalize();
+    EXPECT_TRUE(timeline.finalizedPredictions().empty());
+    EXPECT_EQ(timeline.numFinalizedFrames(), 6);
   }
-  EXPECT_EQ(timeline.numFinalizedFrames(), 5);
 }
 
 TEST(DiarizerTimelineTest, WithoutStoringSegmentsOnlyUpdatesCarryThem) {
@@ -365,6 +372,17 @@ TEST(DiarizerTimelineTest, MisalignedArraysThrowAndChangeNothing) {
     timeline.addPredictions(speech, {});
     EXPECT_EQ(timeline.numFinalizedFrames(), 2);
   }
+}
+
+TEST(DiarizerTimelineTest, WithoutSlotsOnlyEmptyArraysPass) {
+  DiarizerTimeline timeline(DiarizerTimelineConfig{.numSpeakers = 0});
+  const auto update = timeline.addPredictions({}, {});
+  EXPECT_TRUE(update.finalizedSegments.empty());
+  EXPECT_EQ(timeline.numFrames(), 0);
+  EXPECT_THROW(timeline.addPredictions({0.5f}, {}), DiarizerTimelineError);
+  EXPECT_THROW(timeline.addPredictions({}, {0.5f}), DiarizerTimelineError);
+  EXPECT_TRUE(std::isnan(timeline.probability(0, 0)));
+  EXPECT_EQ(timeline.upsertSpeaker("Aiko", std::nullopt), nullptr);
 }
 
 TEST(DiarizerTimelineTest, ResetsEmptyTheTimelineAndKeepTheChosenSpeakers) {
