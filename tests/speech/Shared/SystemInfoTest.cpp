@@ -156,7 +156,8 @@ TEST_F(SystemInfoTest, MemoryStatisticsOfTheRunningProcess) {
   EXPECT_GT(*resident, 0u);
   EXPECT_GE(SystemInfo::peakResidentMemoryBytes().value_or(0), *resident);
   EXPECT_GT(SystemInfo::currentPhysicalFootprintBytes().value_or(0), 0u);
-  EXPECT_EQ(SystemInfo::peakPhysicalFootprintBytes(), SystemInfo::peakResidentMemoryBytes());
+  // Memory may grow between reads; that the two peaks are one value shows with a fixed status file.
+  EXPECT_GE(SystemInfo::peakPhysicalFootprintBytes().value_or(0), *resident);
   EXPECT_EQ(get_current_task_port(), getpid());
 }
 
