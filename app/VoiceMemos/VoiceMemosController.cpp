@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -10,13 +11,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include "platform/text/DateFormat.h"
 #include "platform/text/Graphemes.h"
 
 namespace veltovoice::VoiceMemosController {
 namespace {
 
 constexpr std::size_t kStampLength = 15;
+// More than the largest offset of any time zone from UTC, daylight saving included.
+constexpr double kMaxZoneOffsetSeconds = 48 * 3600.0;
 
 bool isVoiceMemosExtension(const std::filesystem::path& entry) {
   std::string extension = entry.extension().string();
@@ -26,13 +28,66 @@ bool isVoiceMemosExtension(const std::filesystem::path& entry) {
   return extension == ".m4a" || extension == ".qta";
 }
 
-// Reads "yyyyMMdd HHmmss" strictly as local time of the current time zone.
-std::optional<std::chrono::system_clock::time_point> parseStamp(platform::text::DateParser& parser,
-                                                                std::string_view stamp) {
-  const auto unixSeconds = parser.parse(stamp);
-  if (!unixSeconds) return std::nullopt;
-  return std::chrono::system_clock::time_point(std::chrono::duration_cast<
-      std::chrono::system_clock::duration>(std::chrono::duration<double>(*unixSeconds)));
+bool readDigits(std::string_view text, std::size_t at, std::size_t count, int& value) {
+  value = 0;
+  for (std::size_t i = at; i < at + count; ++i) {
+    if (text[i] < '0' || text[i] > '9') return false;
+    value = value * 10 + (text[i] - '0');
+  }
+  return true;
+}
+
+bool isLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+
+int daysInMonth(int year, int month) {
+  static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// A wall-clock time read from a file name.
+struct Stamp {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+
+  // Seconds since 1970 as if the wall clock showed UTC.
+  std::int64_t naiveSeconds() const {
+    using namespace std::chrono;
+    const sys_days date{std::chrono::year{year} / std::chrono::month{static_cast<unsigned>(month)} /
+                        std::chrono::day{static_cast<unsigned>(day)}};
+    return date.time_since_epoch().count() * 86400LL + hour * 3600LL + minute * 60LL + second;
+  }
+};
+
+// Reads "yyyyMMdd HHmmss" strictly: ASCII digits, real calendar dates, 24-hour times.
+std::optional<Stamp> readStamp(std::string_view text) {
+  if (text.size() != kStampLength || text[8] != ' ') return std::nullopt;
+  Stamp stamp;
+  if (!readDigits(text, 0, 4, stamp.year) || !readDigits(text, 4, 2, stamp.month) ||
+      !readDigits(text, 6, 2, stamp.day) || !readDigits(text, 9, 2, stamp.hour) ||
+      !readDigits(text, 11, 2, stamp.minute) || !readDigits(text, 13, 2, stamp.second)) {
+    return std::nullopt;
+  }
+  if (stamp.month < 1 || stamp.month > 12 || stamp.day < 1 ||
+      stamp.day > daysInMonth(stamp.year, stamp.month) || stamp.hour > 23 || stamp.minute > 59 ||
+      stamp.second > 59) {
+    return std::nullopt;
+  }
+  return stamp;
+}
+
+// The instant the stamp names in the current time zone.
+std::optional<std::chrono::system_clock::time_point> localInstant(const Stamp& stamp) {
+  std::tm local{};
+  local.tm_year = stamp.year - 1900;
+  local.tm_mon = stamp.month - 1;
+  local.tm_mday = stamp.day;
+  local.tm_hour = stamp.hour;
+  local.tm_min = stamp.minute;
+  local.tm_sec = stamp.second;
+  local.tm_isdst = -1;  // let the zone's rules decide, as a clock on the wall would
+  errno = 0;
+  const std::time_t seconds = std::mktime(&local);
+  if (seconds == static_cast<std::time_t>(-1) && errno != 0) return std::nullopt;
+  return std::chrono::system_clock::from_time_t(seconds);
 }
 
 struct Candidate {
@@ -68,7 +123,9 @@ FindResult findRecording(std::chrono::system_clock::time_point near, double tole
                                                          : FindResult::noPermission();
   }
   std::vector<Candidate> candidates;
-  platform::text::DateParser parser("yyyyMMdd HHmmss", "en_US_POSIX");
+  tzset();  // the zone may have changed since the last call
+  const double nearSeconds =
+      std::chrono::duration<double>(near.time_since_epoch()).count();
   for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
     if (error) return FindResult::noPermission();
     const std::filesystem::path url = entries->path();
@@ -78,10 +135,16 @@ FindResult findRecording(std::chrono::system_clock::time_point near, double tole
     if (entries->is_directory(typeError)) continue;
     const std::string name = url.stem().string();
     if (platform::text::graphemeCount(name) < kStampLength) continue;
-    const auto stamp = parseStamp(parser, platform::text::graphemePrefix(name, kStampLength));
+    const auto stamp = readStamp(platform::text::graphemePrefix(name, kStampLength));
     if (!stamp) continue;
-    const double distance =
-        std::fabs(std::chrono::duration<double>(*stamp - near).count());
+    // No zone is more than a day off UTC: a stamp that far beyond the tolerance, read as UTC, is
+    // beyond it in every zone, and the costly local-time conversion can be skipped.
+    const double naiveDistance =
+        std::fabs(static_cast<double>(stamp->naiveSeconds()) - nearSeconds);
+    if (!(naiveDistance - kMaxZoneOffsetSeconds <= tolerance)) continue;
+    const auto instant = localInstant(*stamp);
+    if (!instant) continue;
+    const double distance = std::fabs(std::chrono::duration<double>(*instant - near).count());
     if (distance <= tolerance) candidates.push_back({url, distance});
   }
   if (error) return FindResult::noPermission();

@@ -10,15 +10,30 @@
 namespace platform::text {
 namespace {
 
+// ASCII without a CR LF pair: every byte is a character of its own.
+bool isSimpleAscii(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto c = static_cast<unsigned char>(utf8[i]);
+    if (c >= 0x80 || (c == '\r' && i + 1 < utf8.size() && utf8[i + 1] == '\n')) return false;
+  }
+  return true;
+}
+
 // Byte offsets of the character boundaries of `utf8`, 0 and utf8.size() included.
 std::vector<std::size_t> boundaries(std::string_view utf8) {
   std::vector<std::size_t> result{0};
   if (utf8.empty()) return result;
+  if (isSimpleAscii(utf8)) {
+    for (std::size_t i = 1; i <= utf8.size(); ++i) result.push_back(i);
+    return result;
+  }
   UErrorCode status = U_ZERO_ERROR;
   std::unique_ptr<UText, decltype(&utext_close)> text(
       utext_openUTF8(nullptr, utf8.data(), static_cast<int64_t>(utf8.size()), &status), &utext_close);
-  std::unique_ptr<icu::BreakIterator> it(
+  // Making a break iterator costs far more than using one: keep one per thread.
+  thread_local std::unique_ptr<icu::BreakIterator> cached(
       icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+  icu::BreakIterator* it = cached.get();
   if (U_FAILURE(status) || !it) {
     // Without ICU's data every byte counts alone; never reached with a working ICU.
     for (std::size_t i = 1; i <= utf8.size(); ++i) result.push_back(i);
