@@ -26,7 +26,7 @@ inline constexpr int duplicateFrameTolerance = 25;
 inline constexpr double highWERThreshold = 0.15;
 inline constexpr float minConfidence = 0.1f;
 inline constexpr float maxConfidence = 1.0f;
-// U+2581, the mark that begins a piece which starts a word.
+// U+2581, the mark that begins a token which starts a word.
 inline constexpr std::string_view sentencePieceWordBoundary = "\u2581";
 inline constexpr std::string_view sentencePieceUnknownToken = "<unk>";
 inline constexpr std::array<int, 3> punctuationTokens = {7883, 7956, 8020};
@@ -40,7 +40,7 @@ int calculateEncoderFrames(std::int64_t samples);
 // sampleRate x 0.3, truncated toward zero (4800 at 16 kHz).
 int minimumRequiredSamples(int forSampleRate);
 
-// The ids whose piece, after dropping one leading word-boundary mark or else one leading blank, is
+// The ids whose token text, after dropping one leading word-boundary mark or else one leading blank, is
 // exactly one of sentenceFinalPunctuation(). Never fails.
 std::set<int> punctuationTokenIds(const std::map<int, std::string>& vocabulary);
 

@@ -53,6 +53,8 @@ class AppLogger {
   void warning(std::string_view message) const { log(Level::warning, message); }
   void error(std::string_view message) const { log(Level::error, message); }
   void fault(std::string_view message) const { log(Level::fault, message); }
+  // The same with the level chosen at run time.
+  void log(Level level, std::string_view message) const;
 
   // Process-wide settings; each read or write takes the settings mutex once. Defaults: debug and
   // true. A read-modify-write through them is two separate steps, not one atomic one.
@@ -66,8 +68,6 @@ class AppLogger {
   static void setDefaultSubsystem(std::string subsystem);
 
  private:
-  void log(Level level, std::string_view message) const;
-
   std::string subsystem_;
   std::string category_;
 };

@@ -10,7 +10,7 @@ namespace tesselaudio {
 // Timing of one recognised token. JSON: "token", "tokenId", "startTime", "endTime",
 // "confidence", all written and all required.
 struct TokenTiming {
-  std::string token;  // the piece, word-boundary marks replaced by spaces
+  std::string token;  // the token text, word-boundary marks replaced by spaces
   std::int64_t tokenId = 0;
   double startTime = 0;  // seconds
   double endTime = 0;    // seconds
