@@ -40,8 +40,8 @@ int calculateEncoderFrames(std::int64_t samples);
 // sampleRate x 0.3, truncated toward zero (4800 at 16 kHz).
 int minimumRequiredSamples(int forSampleRate);
 
-// The ids whose token text, after dropping one leading word-boundary mark or else one leading blank, is
-// exactly one of sentenceFinalPunctuation(). Never fails.
+// The ids whose token text, after dropping one leading word-boundary mark or else one leading
+// blank, is exactly one of sentenceFinalPunctuation(). Never fails.
 std::set<int> punctuationTokenIds(const std::map<int, std::string>& vocabulary);
 
 }  // namespace tesselaudio::ASRConstants
