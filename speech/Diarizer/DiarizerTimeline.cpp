@@ -204,12 +204,12 @@ std::shared_ptr<DiarizerSpeaker> DiarizerTimeline::upsertSpeaker(
   std::scoped_lock lock(mutex_);
   const auto slot = chooseSlot(atIndex);
   if (!slot) return nullptr;
-  auto& speaker = speakers_[*slot];
-  if (speaker) {
-    speaker->rename(std::move(named));
-  } else {
-    speaker = std::make_shared<DiarizerSpeaker>(platform::Uuid::random(), *slot, std::move(named));
+  if (auto it = speakers_.find(*slot); it != speakers_.end()) {
+    it->second->rename(std::move(named));
+    return it->second;
   }
+  auto speaker = std::make_shared<DiarizerSpeaker>(platform::Uuid::random(), *slot, std::move(named));
+  speakers_.emplace(*slot, speaker);
   return speaker;
 }
 
@@ -365,10 +365,9 @@ void DiarizerTimeline::updateSegments(std::span<const float> predictions, bool i
 
   for (std::int64_t slot = 0; slot < width; ++slot) {
     SegmentScratch s = scratches_[static_cast<std::size_t>(slot)];
-    const float* value = predictions.data() + slot;
-    for (std::int64_t k = 0; k < frameCount; ++k, value += width) {
+    for (std::int64_t k = 0; k < frameCount; ++k) {
       const std::int64_t frame = base + k;
-      const float p = *value;
+      const float p = predictions[static_cast<std::size_t>(k * width + slot)];
       if (s.speaking) {
         if (p >= offsetThreshold) {
           s.unmergedActiveFrameCount += 1;
@@ -441,12 +440,16 @@ void DiarizerTimeline::emitSegment(std::int64_t slot, std::int64_t startFrame,
   DiarizerSegment segment(slot, startFrame, endFrame, finalized, config_.frameDurationSeconds,
                           activity);
   if (config_.storeSegments) {
-    auto& speaker = speakers_[slot];
-    if (!speaker) speaker = std::make_shared<DiarizerSpeaker>(platform::Uuid::random(), slot);
+    auto it = speakers_.find(slot);
+    if (it == speakers_.end()) {
+      it = speakers_.emplace(slot, std::make_shared<DiarizerSpeaker>(platform::Uuid::random(), slot))
+               .first;
+    }
+    DiarizerSpeaker& speaker = *it->second;
     if (finalized) {
-      speaker->appendFinalized(segment);
+      speaker.appendFinalized(segment);
     } else {
-      speaker->appendTentative(segment);
+      speaker.appendTentative(segment);
     }
   }
   out.push_back(std::move(segment));
