@@ -1,0 +1,7 @@
+#include "app/Model/DesktopServices.h"
+
+namespace veltovoice {
+
+DesktopServices::~DesktopServices() = default;
+
+}  // namespace veltovoice

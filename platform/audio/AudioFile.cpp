@@ -1,0 +1,247 @@
+#include "platform/audio/AudioFile.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
+
+#include "platform/audio/AudioError.h"
+#include "platform/audio/FfmpegFormats.h"
+
+namespace platform {
+namespace {
+
+struct InputContextDeleter {
+  void operator()(AVFormatContext* context) const { avformat_close_input(&context); }
+};
+struct CodecContextDeleter {
+  void operator()(AVCodecContext* context) const { avcodec_free_context(&context); }
+};
+struct FrameDeleter {
+  void operator()(AVFrame* frame) const { av_frame_free(&frame); }
+};
+struct PacketDeleter {
+  void operator()(AVPacket* packet) const { av_packet_free(&packet); }
+};
+struct SwrDeleter {
+  void operator()(SwrContext* context) const { swr_free(&context); }
+};
+
+using Planes = std::vector<std::vector<float>>;
+
+// Containers whose headers count the encoded frames exactly (MPEG-4 through its sample table and
+// edit list); for the rest the duration may be an estimate from the bit rate.
+bool countsFramesExactly(const AVFormatContext& format) {
+  const std::string_view name = format.iformat->name;
+  for (std::string_view exact : {"mov,mp4,m4a,3gp,3g2,mj2", "wav", "w64", "aiff", "caf", "flac"}) {
+    if (name == exact) return true;
+  }
+  return false;
+}
+
+// One demuxer and decoder over the file's best audio stream, handing out decoded frames as float
+// planes.
+class Decoder {
+ public:
+  explicit Decoder(const std::string& path) : path_(path) {
+    detail::quietFfmpegLog();
+    AVFormatContext* raw = nullptr;
+    int status = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+    if (status < 0) throw AudioError::openFailed(path, AudioError::ffmpegMessage(status));
+    format_.reset(raw);
+    status = avformat_find_stream_info(format_.get(), nullptr);
+    if (status < 0) throw AudioError::openFailed(path, AudioError::ffmpegMessage(status));
+    const AVCodec* codec = nullptr;
+    status = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (status < 0 || !codec) throw AudioError::openFailed(path, "no decodable audio stream");
+    streamIndex_ = status;
+    stream_ = format_->streams[streamIndex_];
+    codec_.reset(avcodec_alloc_context3(codec));
+    if (!codec_) throw AudioError::openFailed(path, "out of memory");
+    status = avcodec_parameters_to_context(codec_.get(), stream_->codecpar);
+    if (status < 0) throw AudioError::openFailed(path, AudioError::ffmpegMessage(status));
+    codec_->pkt_timebase = stream_->time_base;
+    status = avcodec_open2(codec_.get(), codec, nullptr);
+    if (status < 0) throw AudioError::openFailed(path, AudioError::ffmpegMessage(status));
+    if (codec_->sample_rate <= 0 || codec_->ch_layout.nb_channels <= 0) {
+      throw AudioError::openFailed(path, "the audio stream has no sample rate or no channels");
+    }
+    packet_.reset(av_packet_alloc());
+    frame_.reset(av_frame_alloc());
+    if (!packet_ || !frame_) throw AudioError::openFailed(path, "out of memory");
+  }
+
+  const AVFormatContext& format() const { return *format_; }
+  const AVStream& stream() const { return *stream_; }
+  int sampleRate() const { return codec_->sample_rate; }
+  int channels() const { return codec_->ch_layout.nb_channels; }
+
+  // Appends the next decoded frame to `into`; returns its frame count, 0 at the end of the stream.
+  // Throws AudioError::readFailed on a damaged stream.
+  int decodeNext(Planes& into) {
+    for (;;) {
+      int status = avcodec_receive_frame(codec_.get(), frame_.get());
+      if (status == 0) {
+        const int frames = frame_->nb_samples;
+        append(into);
+        av_frame_unref(frame_.get());
+        if (frames > 0) return frames;
+        continue;
+      }
+      if (status == AVERROR_EOF) return 0;
+      if (status != AVERROR(EAGAIN)) fail(status);
+      sendNextPacket();
+    }
+  }
+
+ private:
+  [[noreturn]] void fail(int status) {
+    throw AudioError::readError(path_, AudioError::ffmpegMessage(status));
+  }
+
+  void sendNextPacket() {
+    for (;;) {
+      int status = av_read_frame(format_.get(), packet_.get());
+      if (status == AVERROR_EOF) {
+        status = avcodec_send_packet(codec_.get(), nullptr);
+        if (status < 0 && status != AVERROR_EOF) fail(status);
+        return;
+      }
+      if (status < 0) fail(status);
+      if (packet_->stream_index != streamIndex_) {
+        av_packet_unref(packet_.get());
+        continue;
+      }
+      status = avcodec_send_packet(codec_.get(), packet_.get());
+      av_packet_unref(packet_.get());
+      if (status < 0) fail(status);
+      return;
+    }
+  }
+
+  void append(Planes& into) {
+    const int frames = frame_->nb_samples;
+    if (frame_->ch_layout.nb_channels != channels() || frame_->sample_rate != sampleRate()) {
+      throw AudioError::readError(path_, "the stream changes its rate or channel count");
+    }
+    into.resize(static_cast<std::size_t>(channels()));
+    const std::size_t start = into[0].size();
+    for (auto& plane : into) plane.resize(start + static_cast<std::size_t>(frames));
+    if (frame_->format == AV_SAMPLE_FMT_FLTP) {
+      for (int c = 0; c < channels(); ++c) {
+        std::memcpy(into[c].data() + start, frame_->extended_data[c], sizeof(float) * frames);
+      }
+      return;
+    }
+    // Any other sample type goes through a converter that changes nothing but the type.
+    if (!swr_ || frame_->format != swrInputFormat_) {
+      SwrContext* raw = nullptr;
+      int status = swr_alloc_set_opts2(&raw, &frame_->ch_layout, AV_SAMPLE_FMT_FLTP, sampleRate(),
+                                       &frame_->ch_layout,
+                                       static_cast<AVSampleFormat>(frame_->format), sampleRate(), 0,
+                                       nullptr);
+      swr_.reset(raw);
+      if (status < 0 || swr_init(swr_.get()) < 0) {
+        throw AudioError::readError(path_, "cannot convert the decoded sample type");
+      }
+      swrInputFormat_ = frame_->format;
+    }
+    std::vector<std::uint8_t*> out;
+    for (auto& plane : into) out.push_back(reinterpret_cast<std::uint8_t*>(plane.data() + start));
+    const int made = swr_convert(swr_.get(), out.data(), frames,
+                                 const_cast<const std::uint8_t**>(frame_->extended_data), frames);
+    if (made != frames) throw AudioError::readError(path_, "cannot convert the decoded sample type");
+  }
+
+  std::string path_;
+  std::unique_ptr<AVFormatContext, InputContextDeleter> format_;
+  std::unique_ptr<AVCodecContext, CodecContextDeleter> codec_;
+  std::unique_ptr<AVPacket, PacketDeleter> packet_;
+  std::unique_ptr<AVFrame, FrameDeleter> frame_;
+  std::unique_ptr<SwrContext, SwrDeleter> swr_;
+  int swrInputFormat_ = -1;
+  AVStream* stream_ = nullptr;  // owned by format_
+  int streamIndex_ = -1;
+};
+
+std::int64_t containerLength(const Decoder& decoder) {
+  const AVStream& stream = decoder.stream();
+  if (!countsFramesExactly(decoder.format()) || stream.duration == AV_NOPTS_VALUE ||
+      decoder.format().duration_estimation_method == AVFMT_DURATION_FROM_BITRATE) {
+    return -1;
+  }
+  return av_rescale_q(stream.duration, stream.time_base, AVRational{1, decoder.sampleRate()});
+}
+
+std::int64_t countDecodedFrames(const std::string& path) {
+  Decoder counter(path);
+  Planes scratch;
+  std::int64_t total = 0;
+  while (const int frames = counter.decodeNext(scratch)) {
+    total += frames;
+    for (auto& plane : scratch) plane.clear();
+  }
+  return total;
+}
+
+}  // namespace
+
+struct AudioFile::Impl {
+  explicit Impl(const std::string& path) : decoder(path) {}
+
+  Decoder decoder;
+  Planes pending;              // decoded frames not handed out yet
+  std::size_t pendingStart = 0;
+  bool ended = false;
+
+  std::size_t available() const { return pending.empty() ? 0 : pending[0].size() - pendingStart; }
+};
+
+AudioFile::AudioFile(const std::filesystem::path& path)
+    : path_(path),
+      impl_(std::make_unique<Impl>(path.string())),
+      processingFormat_(AudioFormat::float32(impl_->decoder.sampleRate(),
+                                             static_cast<std::uint32_t>(impl_->decoder.channels()))) {
+  length_ = containerLength(impl_->decoder);
+  if (length_ < 0) length_ = countDecodedFrames(path.string());
+}
+
+AudioFile::~AudioFile() = default;
+
+void AudioFile::read(PcmBuffer& buffer, std::uint32_t frames) {
+  if (!(buffer.format() == processingFormat_)) {
+    throw AudioError::mismatchedFormat(buffer.format().description() + " given, " +
+                                       processingFormat_.description() + " expected");
+  }
+  const std::int64_t left = length_ - framePosition_;
+  const auto wanted = static_cast<std::size_t>(
+      std::min<std::int64_t>({std::int64_t{frames}, std::int64_t{buffer.frameCapacity()}, left}));
+  buffer.setFrameLength(0);
+  while (impl_->available() < wanted && !impl_->ended) {
+    if (impl_->pendingStart > 0) {
+      for (auto& plane : impl_->pending) plane.erase(plane.begin(), plane.begin() + impl_->pendingStart);
+      impl_->pendingStart = 0;
+    }
+    if (impl_->decoder.decodeNext(impl_->pending) == 0) impl_->ended = true;
+  }
+  if (impl_->available() < wanted) {
+    throw AudioError::readError(path_.string(), "the audio stream ends before the file's length");
+  }
+  float* const* planes = buffer.floatChannelData();
+  for (std::size_t c = 0; c < impl_->pending.size() && wanted > 0; ++c) {
+    std::memcpy(planes[c], impl_->pending[c].data() + impl_->pendingStart, sizeof(float) * wanted);
+  }
+  impl_->pendingStart += wanted;
+  buffer.setFrameLength(static_cast<std::uint32_t>(wanted));
+  framePosition_ += static_cast<std::int64_t>(wanted);
+}
+
+}  // namespace platform

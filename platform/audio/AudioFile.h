@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+
+#include "platform/audio/AudioFormat.h"
+#include "platform/audio/PcmBuffer.h"
+
+namespace platform {
+
+// Reads an audio file of any format FFmpeg decodes, as 32-bit float, non-interleaved frames at the
+// file's own rate and channel count, from the start to the end. The length is exact: where the
+// container records the encoded frame count (MPEG-4 with its edit list, WAV, AIFF, CAF, FLAC) it is
+// taken from there, with the codec's priming and padding dropped; elsewhere (raw AAC, MP3, ...) the
+// frames are counted by decoding once when the file is opened. One thread at a time.
+class AudioFile {
+ public:
+  // Opens `path` for reading.
+  // Throws AudioError::cannotOpen with FFmpeg's message when the file cannot be opened or holds no
+  // decodable audio stream.
+  explicit AudioFile(const std::filesystem::path& path);
+  ~AudioFile();
+
+  AudioFile(const AudioFile&) = delete;
+  AudioFile& operator=(const AudioFile&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+
+  // 32-bit float, non-interleaved, at the file's rate with its channel count.
+  const AudioFormat& processingFormat() const { return processingFormat_; }
+
+  // The number of frames in the file.
+  std::int64_t length() const { return length_; }
+
+  // The frame the next read starts at.
+  std::int64_t framePosition() const { return framePosition_; }
+
+  // Reads up to `frames` frames (at most the buffer's capacity, at most what is left before
+  // length()) into `buffer`, sets its frameLength to the frames read (0 at the end of the file) and
+  // advances framePosition() by as much.
+  // Throws AudioError::formatMismatch when `buffer` is not in the processing format, and
+  // AudioError::readFailed when decoding fails or the stream ends before length() (a truncated
+  // file); the position does not move then.
+  void read(PcmBuffer& buffer, std::uint32_t frames);
+
+ private:
+  struct Impl;
+
+  std::filesystem::path path_;
+  std::unique_ptr<Impl> impl_;
+  AudioFormat processingFormat_;
+  std::int64_t length_ = 0;
+  std::int64_t framePosition_ = 0;
+};
+
+}  // namespace platform
