@@ -1,12 +1,14 @@
 #include "app/Model/SessionStore.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <ctime>
 #include <set>
 #include <string_view>
 #include <system_error>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -80,26 +82,49 @@ std::vector<std::string> scanMarkdownFileNames(std::string_view bytes) {
   return names;
 }
 
-// Reads the conversation files; records the Markdown names of those that fail to decode in
-// `namesOfUnreadable`.
-std::vector<VoiceSession> readConversations(const std::vector<fs::path>& files,
-                                            std::set<std::string>& namesOfUnreadable) {
-  std::vector<VoiceSession> sessions;
-  sessions.reserve(files.size());
-  for (const fs::path& file : files) {
-    std::string bytes;
+// What reading one conversation file gave: the conversation, or the Markdown names that its
+// undecodable bytes mention, or neither when it could not be read at all.
+struct ReadResult {
+  std::optional<VoiceSession> session;
+  std::vector<std::string> namesOfUnreadable;
+};
+
+ReadResult readConversation(const fs::path& file) {
+  ReadResult result;
+  std::string bytes;
+  try {
+    bytes = platform::readFile(file);
+  } catch (const platform::Error&) {
+    return result;
+  }
+  try {
+    result.session = VoiceSession::fromJsonText(bytes);
+  } catch (const RecordCodingError&) {
+    result.namesOfUnreadable = scanMarkdownFileNames(bytes);
+  }
+  return result;
+}
+
+// Reads every file, decoding on several threads: decoding JSON costs far more than reading the
+// bytes, and start-up waits for it. Results keep the order of `files`.
+std::vector<ReadResult> readConversations(const std::vector<fs::path>& files) {
+  std::vector<ReadResult> results(files.size());
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i = next++; i < files.size(); i = next++) results[i] = readConversation(files[i]);
+  };
+  const std::size_t threads =
+      std::min<std::size_t>(std::max(1u, std::thread::hardware_concurrency()), files.size() / 8);
+  std::vector<std::jthread> workers;
+  for (std::size_t t = 1; t < threads; ++t) {
     try {
-      bytes = platform::readFile(file);
-    } catch (const platform::Error&) {
-      continue;
-    }
-    try {
-      sessions.push_back(VoiceSession::fromJsonText(bytes));
-    } catch (const RecordCodingError&) {
-      for (std::string& name : scanMarkdownFileNames(bytes)) namesOfUnreadable.insert(std::move(name));
+      workers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // fewer threads, same result
     }
   }
-  return sessions;
+  work();
+  return results;
 }
 
 void createFolder(const fs::path& folder) {
@@ -246,9 +271,13 @@ std::vector<VoiceSession> SessionStore::loadAll() const {
   const Listing listing = listFolder(sessionsDirectory);
 
   std::set<std::string> namedMarkdownFiles;
-  std::vector<VoiceSession> sessions = readConversations(listing.json, namedMarkdownFiles);
-  for (const VoiceSession& session : sessions) {
-    if (session.markdownFile) namedMarkdownFiles.insert(*session.markdownFile);
+  std::vector<VoiceSession> sessions;
+  for (ReadResult& result : readConversations(listing.json)) {
+    if (result.session) {
+      if (result.session->markdownFile) namedMarkdownFiles.insert(*result.session->markdownFile);
+      sessions.push_back(std::move(*result.session));
+    }
+    for (std::string& name : result.namesOfUnreadable) namedMarkdownFiles.insert(std::move(name));
   }
 
   for (const fs::path& file : listing.markdown) {

@@ -8,7 +8,7 @@
 namespace platform {
 
 FileError::FileError(int errnum, std::string description, std::filesystem::path path)
-    : Error("FileError", "POSIX", errnum, std::move(description)), path_(std::move(path)) {}
+    : Error("FileError", "POSIX", errnum, std::move(description), std::move(path), nullptr) {}
 
 FileError FileError::fromErrno(const std::string& operation, const std::filesystem::path& path,
                                int errnum) {

@@ -9,6 +9,8 @@
 
 #include <QLocale>
 
+#include <fmt/format.h>
+
 #include <gtest/gtest.h>
 
 #include "app/Model/RecordCodingError.h"
@@ -216,6 +218,27 @@ TEST_F(SessionStoreTest, UnreadableConversationKeepsItsRenderingFromConversion) 
     EXPECT_EQ(bytesOf(store.sessionsDirectory / c.markdownFile), rendering);
     EXPECT_EQ(std::distance(fs::directory_iterator(store.sessionsDirectory), fs::directory_iterator()), 2);
   }
+}
+
+TEST_F(SessionStoreTest, ManyConversationsLoadLikeFew) {
+  // Enough files for loadAll() to decode on several threads.
+  std::vector<VoiceSession> saved;
+  for (int n = 0; n < 60; ++n) {
+    saved.push_back(conversation(fmt::format("会議{}", n), 1000.0 * n));
+    store_.save(saved.back());
+  }
+  for (int n = 0; n < 60; n += 7) {
+    const fs::path json = store_.conversationFile(saved[n].id);
+    writeBytes(json, bytesOf(json).substr(0, 300));
+  }
+  const std::set<std::string> before = entries();
+
+  std::vector<VoiceSession> expected;
+  for (int n = 59; n >= 0; --n) {
+    if (n % 7 != 0) expected.push_back(saved[n]);
+  }
+  EXPECT_EQ(store_.loadAll(), expected);
+  EXPECT_EQ(entries(), before);
 }
 
 TEST_F(SessionStoreTest, ConvertsALegacyFileOnce) {
