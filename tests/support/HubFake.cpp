@@ -60,13 +60,13 @@ HubFake::HubFake(std::size_t threads) : server_(threads) {
   s.Get(R"(/api/models/([^/]+/[^/]+)/tree/([^/]+)(/.*)?)",
         [this](const httplib::Request& req, httplib::Response& res) { handleTree(req, res); });
   s.Get(R"(/blobs/([0-9a-f]+))", [this](const httplib::Request& req, httplib::Response& res) {
-    std::optional<File> found;
+    std::optional<Stored> found;
     {
       std::scoped_lock lock(mutex_);
       for (const auto& [revision, repos] : files_) {
         for (const auto& [repo, files] : repos) {
           for (const auto& file : files) {
-            if (sha256(file.bytes) == req.matches[1].str()) found = file;
+            if (file.sha256 == req.matches[1].str()) found = file;
           }
         }
       }
@@ -90,13 +90,15 @@ HubFake::~HubFake() {
 }
 
 void HubFake::putFile(const std::string& repo, const std::string& revision, File file) {
+  auto bytes = std::make_shared<const std::string>(std::move(file.bytes));
+  Stored stored{std::move(file.path), bytes, file.lfs, sha256(*bytes), gitBlobSHA1(*bytes)};
   std::scoped_lock lock(mutex_);
   auto& files = files_[revision][repo];
-  auto same = std::find_if(files.begin(), files.end(), [&](const File& f) { return f.path == file.path; });
+  auto same = std::find_if(files.begin(), files.end(), [&](const Stored& f) { return f.path == stored.path; });
   if (same != files.end()) {
-    *same = std::move(file);
+    *same = std::move(stored);
   } else {
-    files.push_back(std::move(file));
+    files.push_back(std::move(stored));
   }
 }
 
@@ -169,7 +171,7 @@ nlohmann::json HubFake::folderEntries(const std::string& repo, const std::string
   if (revisionFiles != files_.end()) {
     auto repoFiles = revisionFiles->second.find(repo);
     if (repoFiles != revisionFiles->second.end()) {
-      for (const File& file : repoFiles->second) {
+      for (const Stored& file : repoFiles->second) {
         if (file.path.rfind(prefix, 0) != 0) continue;
         const auto slash = file.path.find('/', prefix.size());
         if (slash != std::string::npos) {
@@ -181,10 +183,10 @@ nlohmann::json HubFake::folderEntries(const std::string& repo, const std::string
         }
         nlohmann::json entry = {{"type", "file"},
                                 {"path", file.path},
-                                {"size", file.bytes.size()},
-                                {"oid", gitBlobSHA1(file.bytes)}};
+                                {"size", file.bytes->size()},
+                                {"oid", file.gitSHA1}};
         if (file.lfs) {
-          entry["lfs"] = {{"oid", sha256(file.bytes)}, {"size", file.bytes.size()}, {"pointerSize", 134}};
+          entry["lfs"] = {{"oid", file.sha256}, {"size", file.bytes->size()}, {"pointerSize", 134}};
         }
         entries.push_back(std::move(entry));
       }
@@ -231,13 +233,13 @@ void HubFake::handleFile(const httplib::Request& req, httplib::Response& res) {
   const std::string repo = req.matches[1].str();
   const std::string revision = req.matches[2].str();
   const std::string path = req.matches[3].str();
-  std::optional<File> file;
+  std::optional<Stored> file;
   std::optional<Fault> fault;
   {
     std::scoped_lock lock(mutex_);
     auto revisionFiles = files_.find(revision);
     if (revisionFiles != files_.end()) {
-      for (const File& candidate : revisionFiles->second[repo]) {
+      for (const Stored& candidate : revisionFiles->second[repo]) {
         if (candidate.path == path) file = candidate;
       }
     }
@@ -259,13 +261,13 @@ void HubFake::handleFile(const httplib::Request& req, httplib::Response& res) {
     return;
   }
   if (fault && fault->kind == Fault::Kind::redirectToBlob) {
-    res.set_redirect("/blobs/" + sha256(file->bytes));
+    res.set_redirect("/blobs/" + file->sha256);
     return;
   }
   serveBytes(req, res, *file, fault ? &*fault : nullptr);
 }
 
-void HubFake::serveBytes(const httplib::Request& req, httplib::Response& res, const File& file,
+void HubFake::serveBytes(const httplib::Request& req, httplib::Response& res, const Stored& file,
                          const Fault* fault) {
   // cpp-httplib would apply the Range itself; this fake answers ranges explicitly.
   const_cast<httplib::Request&>(req).ranges.clear();
@@ -274,7 +276,7 @@ void HubFake::serveBytes(const httplib::Request& req, httplib::Response& res, co
     std::scoped_lock lock(mutex_);
     validator = validator_;
   }
-  const std::string etag = "\"" + sha256(file.bytes).substr(0, 16) + "\"";
+  const std::string etag = "\"" + file.sha256.substr(0, 16) + "\"";
   if (validator == Validator::strongETag) res.set_header("ETag", etag);
   if (validator == Validator::weakETag) res.set_header("ETag", "W/" + etag);
   if (validator == Validator::strongETag || validator == Validator::lastModifiedOnly) {
@@ -284,7 +286,7 @@ void HubFake::serveBytes(const httplib::Request& req, httplib::Response& res, co
   using Kind = Fault::Kind;
   const Kind kind = fault ? fault->kind : Kind::status;
   if (fault && kind == Kind::htmlContentType) {
-    res.set_content(file.bytes, "text/html; charset=utf-8");
+    res.set_content(*file.bytes, "text/html; charset=utf-8");
     return;
   }
   if (fault && kind == Kind::htmlBody) {
@@ -296,7 +298,7 @@ void HubFake::serveBytes(const httplib::Request& req, httplib::Response& res, co
     return;
   }
 
-  const long long length = static_cast<long long>(file.bytes.size());
+  const long long length = static_cast<long long>(file.bytes->size());
   long long start = 0;
   const long long requested = req.has_header("Range") ? rangeStart(req.get_header_value("Range")) : -1;
   if (requested >= 0) {
@@ -319,31 +321,36 @@ void HubFake::serveBytes(const httplib::Request& req, httplib::Response& res, co
     }
   }
 
-  auto body = std::make_shared<std::string>(file.bytes.substr(static_cast<std::size_t>(start)));
+  // The body is the shared bytes from `start` on, streamed without a copy.
+  const auto shared = file.bytes;
+  const std::string_view body = std::string_view(*shared).substr(static_cast<std::size_t>(start));
   if (!fault || kind == Kind::wrongContentRange || kind == Kind::status) {
-    res.set_content(*body, "application/octet-stream");
+    res.set_content_provider(body.size(), "application/octet-stream",
+                             [shared, body](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+                               return sink.write(body.data() + offset, std::min<std::size_t>(length, 1 << 16));
+                             });
     return;
   }
   const Fault copy = *fault;
   res.set_content_provider(
-      body->size(), "application/octet-stream",
-      [this, body, copy](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+      body.size(), "application/octet-stream",
+      [this, shared, view = body, copy](std::size_t offset, std::size_t, httplib::DataSink& sink) {
         switch (copy.kind) {
           case Kind::dropAfter:
             if (offset >= copy.bytes) return false;
-            sink.write(body->data() + offset, std::min(copy.bytes, body->size()) - offset);
+            sink.write(view.data() + offset, std::min(copy.bytes, view.size()) - offset);
             return true;
           case Kind::stallAfter:
             if (offset >= copy.bytes) {
               waitForClose(kHangGuard);
               return false;
             }
-            sink.write(body->data() + offset, std::min(copy.bytes, body->size()) - offset);
+            sink.write(view.data() + offset, std::min(copy.bytes, view.size()) - offset);
             return true;
           case Kind::trickle: {
             if (offset > 0 && waitForClose(copy.interval)) return false;
-            const std::size_t n = std::min(std::max<std::size_t>(copy.bytes, 1), body->size() - offset);
-            return sink.write(body->data() + offset, n);
+            const std::size_t n = std::min(std::max<std::size_t>(copy.bytes, 1), view.size() - offset);
+            return sink.write(view.data() + offset, n);
           }
           default: return false;
         }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -122,10 +123,19 @@ class HubFake {
   static std::string gitBlobSHA1(std::string_view bytes);
 
  private:
-  struct Folder;
+  // A file as served: its bytes shared with every transfer (no copy per request) and its content
+  // ids computed once.
+  struct Stored {
+    std::string path;
+    std::shared_ptr<const std::string> bytes;
+    bool lfs = false;
+    std::string sha256;
+    std::string gitSHA1;
+  };
+
   void handleTree(const httplib::Request& req, httplib::Response& res);
   void handleFile(const httplib::Request& req, httplib::Response& res);
-  void serveBytes(const httplib::Request& req, httplib::Response& res, const File& file,
+  void serveBytes(const httplib::Request& req, httplib::Response& res, const Stored& file,
                   const Fault* fault);
   nlohmann::json folderEntries(const std::string& repo, const std::string& revision,
                                const std::string& folder) const;
@@ -135,7 +145,7 @@ class HubFake {
   mutable std::mutex mutex_;
   std::condition_variable closing_;
   bool closed_ = false;                                                        // guarded by mutex_
-  std::map<std::string, std::map<std::string, std::vector<File>>> files_;     // revision → repo → files
+  std::map<std::string, std::map<std::string, std::vector<Stored>>> files_;     // revision → repo → files
   Validator validator_ = Validator::strongETag;                                // guarded by mutex_
   std::map<std::string, std::deque<Fault>> faults_;                            // "repo|path"
   std::size_t pageSize_ = 0;
