@@ -1,5 +1,6 @@
 // Element-wise kernels: unary functions, broadcasting arithmetic and comparisons, Where, Clip.
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -32,7 +33,7 @@ void unaryFloating(KernelContext& c) {
   const Tensor& x = c.input(0);
   dispatchFloating(c, x.type(), [&](auto tag) {
     using T = decltype(tag);
-    Tensor y(x.type(), x.shape());
+    Tensor y(x.type(), x.shape(), Tensor::Uninitialized{});
     const T* in = x.data<T>();
     T* out = y.data<T>();
     Op op{c.node};
@@ -46,7 +47,7 @@ void unaryNumeric(KernelContext& c) {
   const Tensor& x = c.input(0);
   dispatchNumeric(c, x.type(), [&](auto tag) {
     using T = decltype(tag);
-    Tensor y(x.type(), x.shape());
+    Tensor y(x.type(), x.shape(), Tensor::Uninitialized{});
     const T* in = x.data<T>();
     T* out = y.data<T>();
     Op op{c.node};
@@ -117,10 +118,19 @@ void notKernel(KernelContext& c) {
 
 // ---- binary ---------------------------------------------------------------------------------
 
+// True when `row`, without leading ones, equals the last dimensions of `out`.
+bool isTrailingRow(const Shape& row, const Shape& out) {
+  size_t first = 0;
+  while (first < row.size() && row[first] == 1) ++first;
+  const size_t length = row.size() - first;
+  if (length == 0 || length > out.size()) return false;
+  return std::equal(row.begin() + static_cast<std::ptrdiff_t>(first), row.end(), out.end() - static_cast<std::ptrdiff_t>(length));
+}
+
 template <class T, class Result, class Op>
 Tensor broadcastBinary(const KernelContext& c, const Tensor& a, const Tensor& b, Op op) {
   const Shape out = broadcastShape(c, {&a.shape(), &b.shape()});
-  Tensor y(elementTypeOf<Result>(), out);
+  Tensor y(elementTypeOf<Result>(), out, Tensor::Uninitialized{});
   const T* x0 = a.data<T>();
   const T* x1 = b.data<T>();
   Result* r = y.data<Result>();
@@ -129,6 +139,12 @@ Tensor broadcastBinary(const KernelContext& c, const Tensor& a, const Tensor& b,
   } else if (b.count() == 1) {
     const T s = x1[0];
     for (int64_t i = 0; i < y.count(); ++i) r[i] = op(x0[i], s);
+  } else if (a.shape() == out && isTrailingRow(b.shape(), out)) {
+    // A bias row added to every row: the common case in networks.
+    const int64_t period = b.count();
+    for (int64_t o = 0; o < y.count(); o += period) {
+      for (int64_t j = 0; j < period; ++j) r[o + j] = op(x0[o + j], x1[j]);
+    }
   } else {
     broadcastLoop<2>(out, {broadcastStrides(a.shape(), out), broadcastStrides(b.shape(), out)},
                      [&](int64_t i, const std::array<int64_t, 2>& o) { r[i] = op(x0[o[0]], x1[o[1]]); });

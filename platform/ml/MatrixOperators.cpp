@@ -60,7 +60,7 @@ void matMulKernel(KernelContext& c) {
   if (!vectorB) outShape.push_back(n);
   dispatchNumeric(c, a.type(), [&](auto tag) {
     using T = decltype(tag);
-    Tensor y(a.type(), outShape);
+    Tensor y = k > 0 ? Tensor(a.type(), outShape, Tensor::Uninitialized{}) : Tensor(a.type(), outShape);
     const int64_t batches = product(batch, 0, batch.size());
     if (batchB.empty() || product(batchB, 0, batchB.size()) == 1) {
       if (batchA == batch || batchA.empty()) {
@@ -168,7 +168,7 @@ void convKernel(KernelContext& c) {
   for (size_t d = 0; d < spatial; ++d) outShape.push_back(out[first + d]);
   dispatchFloating(c, x.type(), [&](auto tag) {
     using T = decltype(tag);
-    Tensor y(x.type(), outShape);
+    Tensor y(x.type(), outShape, Tensor::Uninitialized{});
     const int64_t groupChannels = channels / group, groupFilters = filters / group;
     const int64_t patch = groupChannels * kernel[0] * kernel[1];
     const int64_t positions = out[0] * out[1];
@@ -180,12 +180,25 @@ void convKernel(KernelContext& c) {
         for (int64_t ch = 0; ch < groupChannels; ++ch) {
           for (int64_t kh = 0; kh < kernel[0]; ++kh) {
             for (int64_t kw = 0; kw < kernel[1]; ++kw) {
+              // Output columns whose input column lies inside the image: ow in [first, last).
+              const int64_t shift = kw * dilation[1] - padBegin[1];
+              const int64_t first = std::clamp<int64_t>(shift >= 0 ? 0 : (-shift + stride[1] - 1) / stride[1], 0, out[1]);
+              const int64_t last = std::clamp<int64_t>(in[1] - shift <= 0 ? 0 : (in[1] - shift + stride[1] - 1) / stride[1], first, out[1]);
               for (int64_t oh = 0; oh < out[0]; ++oh) {
                 const int64_t ih = oh * stride[0] - padBegin[0] + kh * dilation[0];
-                for (int64_t ow = 0; ow < out[1]; ++ow) {
-                  const int64_t iw = ow * stride[1] - padBegin[1] + kw * dilation[1];
-                  *col++ = (ih >= 0 && ih < in[0] && iw >= 0 && iw < in[1]) ? image[(ch * in[0] + ih) * in[1] + iw] : T(0);
+                if (ih < 0 || ih >= in[0]) {
+                  std::fill(col, col + out[1], T(0));
+                } else {
+                  const T* row = image + (ch * in[0] + ih) * in[1];
+                  std::fill(col, col + first, T(0));
+                  if (stride[1] == 1) {
+                    std::copy(row + first + shift, row + last + shift, col + first);
+                  } else {
+                    for (int64_t ow = first; ow < last; ++ow) col[ow] = row[ow * stride[1] + shift];
+                  }
+                  std::fill(col + last, col + out[1], T(0));
                 }
+                col += out[1];
               }
             }
           }

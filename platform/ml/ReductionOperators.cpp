@@ -127,7 +127,7 @@ void softmaxKernel(KernelContext& c) {
   }
   dispatchFloating(c, x.type(), [&](auto tag) {
     using T = decltype(tag);
-    Tensor y(x.type(), s);
+    Tensor y(x.type(), s, Tensor::Uninitialized{});
     const T* in = x.data<T>();
     T* out = y.data<T>();
     for (int64_t o = 0; o < outer; ++o) {

@@ -101,7 +101,7 @@ void unsqueezeKernel(KernelContext& c) {
 // Copies `source` into a new tensor of `outShape`, reading element i of the output at the offset
 // that `strides` (in source elements, over the output's dimensions) give.
 Tensor gatherStrided(const Tensor& source, const Shape& outShape, const std::vector<int64_t>& strides, int64_t base = 0) {
-  Tensor result(source.type(), outShape);
+  Tensor result(source.type(), outShape, Tensor::Uninitialized{});
   const size_t size = elementByteSize(source.type());
   const std::byte* in = source.bytes();
   std::byte* out = result.bytes();
@@ -158,7 +158,7 @@ void concatKernel(KernelContext& c) {
     }
     outShape[static_cast<size_t>(axis)] += t.shape()[static_cast<size_t>(axis)];
   }
-  Tensor result(first.type(), outShape);
+  Tensor result(first.type(), outShape, Tensor::Uninitialized{});
   const size_t size = elementByteSize(first.type());
   const int64_t outer = product(outShape, 0, static_cast<size_t>(axis));
   const int64_t inner = product(outShape, static_cast<size_t>(axis) + 1, outShape.size());

@@ -1,6 +1,9 @@
 #include "platform/ml/Tensor.h"
 
+#include <cstring>
 #include <limits>
+#include <unordered_map>
+#include <vector>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -73,10 +76,75 @@ int64_t shapeCount(const Shape& shape) {
 
 std::string shapeText(const Shape& shape) { return fmt::format("[{}]", fmt::join(shape, ", ")); }
 
+namespace {
+
+// Large buffers are kept per thread after use and handed out again, so that repeated predictions
+// reuse warm memory instead of mapping and faulting in fresh pages for every activation.
+constexpr size_t kPooledMinimum = size_t{64} << 10;
+constexpr size_t kPooledMaximumHeld = size_t{256} << 20;
+
+struct BufferPool {
+  std::unordered_map<size_t, std::vector<std::byte*>> free;
+  size_t held = 0;
+
+  ~BufferPool() {
+    for (auto& entry : free) {
+      for (std::byte* buffer : entry.second) delete[] buffer;
+    }
+  }
+};
+
+// Trivially destructible, so deleters that run late in a thread's exit still see a valid value.
+thread_local BufferPool* tPool = nullptr;
+
+struct BufferPoolOwner {
+  ~BufferPoolOwner() {
+    delete tPool;
+    tPool = nullptr;
+  }
+};
+thread_local BufferPoolOwner tPoolOwner;
+
+void giveBack(std::byte* buffer, size_t bytes) {
+  if (tPool != nullptr && tPool->held + bytes <= kPooledMaximumHeld) {
+    tPool->free[bytes].push_back(buffer);
+    tPool->held += bytes;
+  } else {
+    delete[] buffer;
+  }
+}
+
+std::shared_ptr<std::byte[]> allocate(size_t bytes, bool zero) {
+  bytes = std::max<size_t>(bytes, 1);
+  if (bytes < kPooledMinimum) return std::shared_ptr<std::byte[]>(zero ? new std::byte[bytes]() : new std::byte[bytes]);
+  if (tPool == nullptr) {
+    (void)&tPoolOwner;  // makes sure the owner exists and frees the pool when the thread ends
+    tPool = new BufferPool();
+  }
+  std::byte* buffer = nullptr;
+  auto it = tPool->free.find(bytes);
+  if (it != tPool->free.end() && !it->second.empty()) {
+    buffer = it->second.back();
+    it->second.pop_back();
+    tPool->held -= bytes;
+    if (zero) std::memset(buffer, 0, bytes);
+  } else {
+    buffer = zero ? new std::byte[bytes]() : new std::byte[bytes];
+  }
+  return std::shared_ptr<std::byte[]>(buffer, [bytes](std::byte* b) { giveBack(b, bytes); });
+}
+
+}  // namespace
+
 Tensor::Tensor(ElementType type, Shape shape) : type_(type), shape_(std::move(shape)) {
   count_ = shapeCount(shape_);
-  const size_t bytes = std::max<size_t>(byteSize(), 1);
-  buffer_ = std::shared_ptr<std::byte[]>(new std::byte[bytes]());
+  buffer_ = allocate(byteSize(), true);
+}
+
+Tensor::Tensor(ElementType type, Shape shape, Uninitialized) : type_(type), shape_(std::move(shape)) {
+  count_ = shapeCount(shape_);
+  // Bool elements must hold 0 or 1 even before a kernel writes them.
+  buffer_ = allocate(byteSize(), type == ElementType::bool_);
 }
 
 Tensor Tensor::reshaped(Shape shape) const {

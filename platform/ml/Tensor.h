@@ -46,6 +46,9 @@ class Tensor {
   Tensor() = default;
   // Zero-filled.
   Tensor(ElementType type, Shape shape);
+  // Not filled: for kernels that write every element.
+  struct Uninitialized {};
+  Tensor(ElementType type, Shape shape, Uninitialized);
 
   ElementType type() const { return type_; }
   const Shape& shape() const { return shape_; }

@@ -1,5 +1,6 @@
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -25,10 +26,13 @@ class CompileModelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* previous = std::getenv("TMPDIR");
-    previous_ = previous ? previous : "";
+    previous_ = previous ? std::optional<std::string>(previous) : std::nullopt;
     setenv("TMPDIR", scratch_.path().c_str(), 1);
   }
-  void TearDown() override { setenv("TMPDIR", previous_.c_str(), 1); }
+  void TearDown() override {
+    if (previous_) setenv("TMPDIR", previous_->c_str(), 1);
+    else unsetenv("TMPDIR");
+  }
 
   size_t entriesInTmpdir() const {
     return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(scratch_.path()), std::filesystem::directory_iterator()));
@@ -42,7 +46,7 @@ class CompileModelTest : public ::testing::Test {
 
   testsupport::TemporaryFolder packages_;
   testsupport::TemporaryFolder scratch_;
-  std::string previous_;
+  std::optional<std::string> previous_;
 };
 
 TEST_F(CompileModelTest, CompiledPackageLoadsAndPredictsAndGoesAwayWithTheModel) {
