@@ -83,6 +83,51 @@ VELTO_UNARY(CosOp, std::cos(v))
 VELTO_UNARY(SoftplusOp, v > T(20) ? v : std::log1p(std::exp(v)))
 #undef VELTO_UNARY
 
+struct SeluOp {
+  const Node& node;
+  template <class T>
+  T operator()(T v) const {
+    const T gamma = static_cast<T>(node.floatAttribute("gamma", 1.05070102214813232421875f));
+    const T alpha = static_cast<T>(node.floatAttribute("alpha", 1.67326319217681884765625f));
+    return v > T(0) ? gamma * v : gamma * (alpha * std::exp(v) - alpha);
+  }
+};
+
+struct ThresholdedReluOp {
+  const Node& node;
+  template <class T>
+  T operator()(T v) const {
+    return v > static_cast<T>(node.floatAttribute("alpha", 1.0f)) ? v : T(0);
+  }
+};
+
+struct SoftsignOp {
+  const Node& node;
+  template <class T>
+  T operator()(T v) const {
+    return v / (T(1) + std::abs(v));
+  }
+};
+
+void isNaNKernel(KernelContext& c) {
+  const Tensor& x = c.input(0);
+  Tensor y(ElementType::bool_, x.shape());
+  for (int64_t i = 0; i < x.count(); ++i) y.data<bool>()[i] = std::isnan(x.doubleAt(i));
+  c.outputs[0] = std::move(y);
+}
+
+void isInfKernel(KernelContext& c) {
+  const Tensor& x = c.input(0);
+  const bool negative = c.node.intAttribute("detect_negative", 1) != 0;
+  const bool positive = c.node.intAttribute("detect_positive", 1) != 0;
+  Tensor y(ElementType::bool_, x.shape());
+  for (int64_t i = 0; i < x.count(); ++i) {
+    const double v = x.doubleAt(i);
+    y.data<bool>()[i] = std::isinf(v) && ((v > 0 && positive) || (v < 0 && negative));
+  }
+  c.outputs[0] = std::move(y);
+}
+
 struct LeakyReluOp {
   const Node& node;
   template <class T>
@@ -277,6 +322,31 @@ void variadic(KernelContext& c) {
   });
 }
 
+// Integer Mod takes the divisor's sign (as Python's %) unless fmod is set; floating Mod is C's fmod.
+void modKernel(KernelContext& c) {
+  const Tensor& a = c.input(0);
+  const Tensor& b = c.input(1);
+  requireSameType(c, a, b);
+  const bool fmod = c.node.intAttribute("fmod", 0) != 0;
+  dispatchNumeric(c, a.type(), [&](auto tag) {
+    using T = decltype(tag);
+    if constexpr (std::is_floating_point_v<T>) {
+      if (!fmod) c.fail("needs fmod=1 for floating-point inputs");
+    }
+    c.outputs[0] = broadcastBinary<T, T>(c, a, b, [fmod](T x, T y) {
+      if constexpr (std::is_floating_point_v<T>) {
+        return std::fmod(x, y);
+      } else {
+        if (y == 0) return T(0);
+        if (y == -1) return T(0);
+        T r = x % y;
+        if (!fmod && r != 0 && ((r < 0) != (y < 0))) r += y;
+        return r;
+      }
+    });
+  });
+}
+
 // Where works on any element type: it only moves elements.
 void whereKernel(KernelContext& c) {
   const Tensor& condition = c.input(0);
@@ -343,6 +413,12 @@ void addElementwiseOperators(OperatorTable& table) {
       {"Cos", {unaryFloating<CosOp>}},
       {"Softplus", {unaryFloating<SoftplusOp>}},
       {"LeakyRelu", {unaryFloating<LeakyReluOp>}},
+      {"Selu", {unaryFloating<SeluOp>}},
+      {"ThresholdedRelu", {unaryFloating<ThresholdedReluOp>}},
+      {"Softsign", {unaryFloating<SoftsignOp>}},
+      {"IsNaN", {isNaNKernel, false}},
+      {"IsInf", {isInfKernel, false}},
+      {"Mod", {modKernel}},
       {"Elu", {unaryFloating<EluOp>}},
       {"HardSigmoid", {unaryFloating<HardSigmoidOp>}},
       {"Not", {notKernel, false}},

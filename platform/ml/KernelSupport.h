@@ -144,6 +144,12 @@ inline std::vector<int64_t> listFromInputOrAttribute(const KernelContext& c, siz
   return {};
 }
 
+// C[m x n] = alpha * op(A) * op(B) + beta * C, row-major with leading dimensions; float and double go
+// through OpenBLAS, integers through a plain loop.
+template <class T>
+void gemm(bool transA, bool transB, int64_t m, int64_t n, int64_t k, T alpha, const T* a, int64_t lda, const T* b,
+          int64_t ldb, T beta, T* c, int64_t ldc);
+
 // Kernel tables of each operator family.
 using OperatorTable = std::vector<std::pair<const char*, OperatorEntry>>;
 void addElementwiseOperators(OperatorTable& table);
@@ -151,5 +157,7 @@ void addShapeOperators(OperatorTable& table);
 void addMatrixOperators(OperatorTable& table);
 void addReductionOperators(OperatorTable& table);
 void addNormalizationOperators(OperatorTable& table);
+void addPoolOperators(OperatorTable& table);
+void addRecurrentOperators(OperatorTable& table);
 
 }  // namespace platform::ml

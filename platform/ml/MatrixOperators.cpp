@@ -9,9 +9,7 @@
 #include "platform/ml/KernelSupport.h"
 
 namespace platform::ml {
-namespace {
 
-// C[m x n] = alpha * op(A) * op(B) + beta * C, row-major, with leading dimensions.
 template <class T>
 void gemm(bool transA, bool transB, int64_t m, int64_t n, int64_t k, T alpha, const T* a, int64_t lda, const T* b,
           int64_t ldb, T beta, T* c, int64_t ldc) {
@@ -40,6 +38,13 @@ void gemm(bool transA, bool transB, int64_t m, int64_t n, int64_t k, T alpha, co
     }
   }
 }
+
+template void gemm<float>(bool, bool, int64_t, int64_t, int64_t, float, const float*, int64_t, const float*, int64_t, float, float*, int64_t);
+template void gemm<double>(bool, bool, int64_t, int64_t, int64_t, double, const double*, int64_t, const double*, int64_t, double, double*, int64_t);
+template void gemm<int32_t>(bool, bool, int64_t, int64_t, int64_t, int32_t, const int32_t*, int64_t, const int32_t*, int64_t, int32_t, int32_t*, int64_t);
+template void gemm<int64_t>(bool, bool, int64_t, int64_t, int64_t, int64_t, const int64_t*, int64_t, const int64_t*, int64_t, int64_t, int64_t*, int64_t);
+
+namespace {
 
 void matMulKernel(KernelContext& c) {
   const Tensor& a = c.input(0);

@@ -29,6 +29,8 @@ const std::unordered_map<std::string_view, OperatorEntry>& operatorTable() {
     addMatrixOperators(entries);
     addReductionOperators(entries);
     addNormalizationOperators(entries);
+    addPoolOperators(entries);
+    addRecurrentOperators(entries);
     return std::unordered_map<std::string_view, OperatorEntry>(entries.begin(), entries.end());
   }();
   return table;

@@ -10,7 +10,7 @@
 namespace platform::ml {
 namespace {
 
-enum class Reduction { sum, mean, max, min, prod };
+enum class Reduction { sum, mean, max, min, prod, l1, l2, sumSquare, logSum, logSumExp };
 
 template <Reduction R>
 void reduceKernel(KernelContext& c) {
@@ -58,7 +58,10 @@ void reduceKernel(KernelContext& c) {
     broadcastLoop<1>(x.shape(), {strides}, [&](int64_t i, const std::array<int64_t, 1>& o) {
       Acc& a = acc[static_cast<size_t>(o[0])];
       const Acc v = static_cast<Acc>(in[i]);
-      if constexpr (R == Reduction::sum || R == Reduction::mean) a += v;
+      if constexpr (R == Reduction::sum || R == Reduction::mean || R == Reduction::logSum) a += v;
+      else if constexpr (R == Reduction::l1) a += v < Acc(0) ? Acc(0) - v : v;
+      else if constexpr (R == Reduction::l2 || R == Reduction::sumSquare) a += v * v;
+      else if constexpr (R == Reduction::logSumExp) a += static_cast<Acc>(std::exp(static_cast<double>(v)));
       else if constexpr (R == Reduction::prod) a *= v;
       else if constexpr (R == Reduction::max) a = (v > a || std::isnan(static_cast<double>(v))) ? v : a;
       else a = (v < a || std::isnan(static_cast<double>(v))) ? v : a;
@@ -67,6 +70,8 @@ void reduceKernel(KernelContext& c) {
     for (size_t i = 0; i < acc.size(); ++i) {
       Acc v = acc[i];
       if constexpr (R == Reduction::mean) v = reducedCount == 0 ? Acc(0) : static_cast<Acc>(v / static_cast<Acc>(reducedCount));
+      if constexpr (R == Reduction::l2) v = static_cast<Acc>(std::sqrt(static_cast<double>(v)));
+      if constexpr (R == Reduction::logSum || R == Reduction::logSumExp) v = static_cast<Acc>(std::log(static_cast<double>(v)));
       y.data<T>()[i] = static_cast<T>(v);
     }
     c.outputs[0] = std::move(y);
@@ -141,6 +146,37 @@ void softmaxKernel(KernelContext& c) {
           const T shifted = in[base + k * inner] - top;
           out[base + k * inner] = Log ? static_cast<T>(shifted - std::log(sum)) : static_cast<T>(std::exp(static_cast<double>(shifted)) / sum);
         }
+      }
+    }
+    c.outputs[0] = std::move(y);
+  });
+}
+
+// One at the first largest element along the axis, zero elsewhere; before operator set 13 the input
+// is seen as a matrix [before axis, from axis on].
+void hardmaxKernel(KernelContext& c) {
+  const Tensor& x = c.input(0);
+  const int64_t axis = normalizeAxis(c, c.node.intAttribute("axis", c.opset >= 13 ? -1 : 1), x.rank());
+  const auto& s = x.shape();
+  const int64_t outer = product(s, 0, static_cast<size_t>(axis));
+  int64_t dim = s[static_cast<size_t>(axis)];
+  int64_t inner = product(s, static_cast<size_t>(axis) + 1, s.size());
+  if (c.opset < 13) {
+    dim *= inner;
+    inner = 1;
+  }
+  dispatchNumeric(c, x.type(), [&](auto tag) {
+    using T = decltype(tag);
+    Tensor y(x.type(), s);
+    for (int64_t o = 0; o < outer; ++o) {
+      for (int64_t i = 0; i < inner; ++i) {
+        if (dim == 0) continue;
+        const T* in = x.data<T>() + o * dim * inner + i;
+        int64_t best = 0;
+        for (int64_t k = 1; k < dim; ++k) {
+          if (in[k * inner] > in[best * inner]) best = k;
+        }
+        y.data<T>()[o * dim * inner + i + best * inner] = T(1);
       }
     }
     c.outputs[0] = std::move(y);
@@ -226,6 +262,12 @@ void addReductionOperators(OperatorTable& table) {
       {"ReduceMax", {reduceKernel<Reduction::max>}},
       {"ReduceMin", {reduceKernel<Reduction::min>}},
       {"ReduceProd", {reduceKernel<Reduction::prod>}},
+      {"ReduceL1", {reduceKernel<Reduction::l1>}},
+      {"ReduceL2", {reduceKernel<Reduction::l2>}},
+      {"ReduceSumSquare", {reduceKernel<Reduction::sumSquare>}},
+      {"ReduceLogSum", {reduceKernel<Reduction::logSum>}},
+      {"ReduceLogSumExp", {reduceKernel<Reduction::logSumExp>}},
+      {"Hardmax", {hardmaxKernel}},
       {"ArgMax", {argKernel<true>}},
       {"ArgMin", {argKernel<false>}},
       {"Softmax", {softmaxKernel<false>}},

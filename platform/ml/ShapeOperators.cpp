@@ -428,9 +428,14 @@ void castFrom(const Tensor& x, Tensor& y) {
 }
 
 // Float16 crosses through float32, which holds every half value exactly.
-void castKernel(KernelContext& c) {
+void castTo(KernelContext& c, ElementType to);
+
+void castKernel(KernelContext& c) { castTo(c, static_cast<ElementType>(c.node.intAttribute("to", 0))); }
+
+void castLikeKernel(KernelContext& c) { castTo(c, c.input(1).type()); }
+
+void castTo(KernelContext& c, ElementType to) {
   Tensor x = c.input(0);
-  const auto to = static_cast<ElementType>(c.node.intAttribute("to", 0));
   if (!isSupportedElementType(to)) c.fail(fmt::format("cannot cast to {}", elementTypeName(to)));
   if (x.type() == to) {
     c.outputs[0] = x;
@@ -463,6 +468,56 @@ void castKernel(KernelContext& c) {
     Tensor narrow(ElementType::float16, y.shape());
     convertFloatToFloat16(y.data<float>(), narrow.data<uint16_t>(), static_cast<size_t>(y.count()));
     y = narrow;
+  }
+  c.outputs[0] = std::move(y);
+}
+
+// Keeps the upper (or lower) triangle of each trailing matrix, from diagonal k on.
+void triluKernel(KernelContext& c) {
+  const Tensor& x = c.input(0);
+  if (x.rank() < 2) c.fail("needs a tensor of rank 2 or more");
+  const bool upper = c.node.intAttribute("upper", 1) != 0;
+  const int64_t k = c.hasInput(1) ? c.input(1).integerAt(0) : 0;
+  const int64_t rows = x.shape()[x.shape().size() - 2], columns = x.shape().back();
+  const size_t size = elementByteSize(x.type());
+  Tensor y(x.type(), x.shape());
+  for (int64_t i = 0; i < x.count(); ++i) {
+    const int64_t column = i % columns, row = (i / columns) % rows;
+    const bool keep = upper ? column - row >= k : column - row <= k;
+    if (keep) std::memcpy(y.bytes() + static_cast<size_t>(i) * size, x.bytes() + static_cast<size_t>(i) * size, size);
+  }
+  c.outputs[0] = std::move(y);
+}
+
+void gatherElementsKernel(KernelContext& c) {
+  const Tensor& data = c.input(0);
+  const Tensor& indices = c.input(1);
+  const int64_t rank = data.rank();
+  const int64_t axis = normalizeAxis(c, c.node.intAttribute("axis", 0), rank);
+  if (indices.rank() != rank) c.fail("needs indices of the data's rank");
+  const size_t size = elementByteSize(data.type());
+  const auto dataStrides = denseStrides(data.shape());
+  const int64_t dim = data.shape()[static_cast<size_t>(axis)];
+  Tensor y(data.type(), indices.shape());
+  std::vector<int64_t> index(static_cast<size_t>(rank), 0);
+  for (int64_t i = 0; i < indices.count(); ++i) {
+    int64_t offset = 0;
+    for (int64_t d = 0; d < rank; ++d) {
+      int64_t at = index[static_cast<size_t>(d)];
+      if (d == axis) {
+        at = indices.integerAt(i);
+        if (at < 0) at += dim;
+        if (at < 0 || at >= dim) c.fail(fmt::format("index {} is outside an axis of {}", indices.integerAt(i), dim));
+      } else if (at >= data.shape()[static_cast<size_t>(d)]) {
+        c.fail("has indices larger than the data");
+      }
+      offset += at * dataStrides[static_cast<size_t>(d)];
+    }
+    std::memcpy(y.bytes() + static_cast<size_t>(i) * size, data.bytes() + static_cast<size_t>(offset) * size, size);
+    for (int64_t d = rank; d-- > 0;) {
+      if (++index[static_cast<size_t>(d)] < indices.shape()[static_cast<size_t>(d)]) break;
+      index[static_cast<size_t>(d)] = 0;
+    }
   }
   c.outputs[0] = std::move(y);
 }
@@ -546,6 +601,9 @@ void addShapeOperators(OperatorTable& table) {
       {"ConstantOfShape", {constantOfShapeKernel, false}},
       {"Range", {rangeKernel}},
       {"Cast", {castKernel, false}},
+      {"CastLike", {castLikeKernel, false}},
+      {"Trilu", {triluKernel, false}},
+      {"GatherElements", {gatherElementsKernel, false}},
       {"Pad", {padKernel, false}},
   });
 }
