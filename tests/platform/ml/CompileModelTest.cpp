@@ -91,11 +91,11 @@ TEST_F(CompileModelTest, FailuresNameThePackageAndLeaveNothingBehind) {
        "not a valid ONNX protobuf"},
       {"unsupportedOperator",
        [](const auto& root) {
-         ModelBuilder b("Lstm");
-         b.input("x", ElementType::float32, {1}).output("y", ElementType::float32, {1}).node("LSTM", {"x"}, {"y"});
+         ModelBuilder b("Sampler");
+         b.input("x", ElementType::float32, {1}).output("y", ElementType::float32, {1}).node("GridSample", {"x"}, {"y"});
          return b.writePackage(root);
        },
-       "Unsupported operator LSTM"},
+       "Unsupported operator GridSample"},
       {"unsupportedElementType",
        [](const auto& root) {
          ModelBuilder b("Text");
