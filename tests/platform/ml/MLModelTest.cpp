@@ -257,13 +257,15 @@ TEST_F(MLModelTest, FlexibleInputsAcceptTheirShapesOnly) {
       .output("w", ElementType::float32, {-1})
       .node("Identity", {"x"}, {"y"})
       .node("Neg", {"z"}, {"w"})
-      .enumeratedShapes("x", {{1, 2}, {1, 4}});
+      .enumeratedShapes("x", {{1, 2}, {1, 4}})
+      .shapeRange("z", {{0, 8}});
   auto model = load(builder);
   const auto& x = *model->modelDescription().inputDescriptionsByName.at("x").multiArrayConstraint;
   EXPECT_EQ(x.shapeConstraint.type, MLMultiArrayShapeConstraintType::enumerated);
   EXPECT_EQ(x.shape, (std::vector<int64_t>{1, 2}));
   const auto& z = *model->modelDescription().inputDescriptionsByName.at("z").multiArrayConstraint;
   EXPECT_EQ(z.shapeConstraint.type, MLMultiArrayShapeConstraintType::range);
+  EXPECT_EQ(z.shapeConstraint.sizeRangeForDimension, (std::vector<NSRange>{{0, 9}}));
   EXPECT_EQ(model->modelDescription().outputDescriptionsByName.at("w").multiArrayConstraint->shape, (std::vector<int64_t>{0}));
 
   auto run = [&](std::vector<int64_t> xShape, int64_t zLength) {
@@ -274,6 +276,7 @@ TEST_F(MLModelTest, FlexibleInputsAcceptTheirShapesOnly) {
   EXPECT_EQ(output(*run({1, 4}, 7), "y")->shape(), (std::vector<int64_t>{1, 4}));
   EXPECT_EQ(output(*run({1, 2}, 0), "w")->count(), 0);
   EXPECT_THROW(run({1, 3}, 1), MLModelError);
+  EXPECT_THROW(run({1, 2}, 9), MLModelError);
 }
 
 TEST_F(MLModelTest, ZeroElementTensorsAndUnusedInputsWork) {
