@@ -169,13 +169,13 @@ std::string ModelBuilder::serialize(const std::filesystem::path* externalFolder)
   for (const auto& [name, value] : initializers_) {
     fillTensor(*graph->add_initializer(), name, value, externalFolder ? &external : nullptr, externalFile);
   }
-  for (const auto& spec : nodes_) {
+  for (const auto& planned : nodes_) {
     auto* node = graph->add_node();
-    node->set_op_type(spec.opType);
-    node->set_domain(spec.domain);
-    for (const auto& i : spec.inputs) node->add_input(i);
-    for (const auto& o : spec.outputs) node->add_output(o);
-    for (const auto& a : spec.attributes) {
+    node->set_op_type(planned.opType);
+    node->set_domain(planned.domain);
+    for (const auto& i : planned.inputs) node->add_input(i);
+    for (const auto& o : planned.outputs) node->add_output(o);
+    for (const auto& a : planned.attributes) {
       auto* attribute = node->add_attribute();
       attribute->set_name(a.name);
       switch (a.kind) {

@@ -102,7 +102,7 @@ class ModelBuilder {
     std::vector<int64_t> dims;
     bool hasShape = true;
   };
-  struct NodeSpec {
+  struct PlannedNode {
     std::string opType, domain;
     std::vector<std::string> inputs, outputs;
     std::vector<Attribute> attributes;
@@ -116,7 +116,7 @@ class ModelBuilder {
   int opset_ = 17;
   std::vector<Value> inputs_, outputs_;
   std::vector<std::pair<std::string, TensorValue>> initializers_;
-  std::vector<NodeSpec> nodes_;
+  std::vector<PlannedNode> nodes_;
   std::map<std::string, std::string> metadataProperties_;
   std::map<std::string, std::string> creatorDefined_;
   std::string author_;
