@@ -71,7 +71,11 @@ std::filesystem::path recordingsWithNames(int count) {
 void BM_FindRecording(benchmark::State& state) {
   recordingsWithNames(5000);
   // Mid-month, so that a few hundred stamps lie within a day of it.
-  const auto near = std::chrono::sys_days{std::chrono::year{2025} / 1 / 15} + std::chrono::hours{12};
+  const double near = std::chrono::duration<double>(
+                          std::chrono::sys_days{std::chrono::year{2025} / 1 / 15} -
+                          std::chrono::sys_days{std::chrono::year{2001} / 1 / 1})
+                          .count() +
+                      12 * 3600.0;
   for (auto _ : state) {
     benchmark::DoNotOptimize(veltovoice::VoiceMemosController::findRecording(near, 30));
   }

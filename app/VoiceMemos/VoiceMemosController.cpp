@@ -1,5 +1,6 @@
 #include "app/VoiceMemos/VoiceMemosController.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -44,15 +45,17 @@ int daysInMonth(int year, int month) {
   return month == 2 && isLeapYear(year) ? 29 : kDays[month - 1];
 }
 
+constexpr double kSecondsFrom1970To2001 = 978307200.0;
+
 // A wall-clock time read from a file name.
 struct Stamp {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
 
   // Seconds since 1970 as if the wall clock showed UTC.
   std::int64_t naiveSeconds() const {
-    using namespace std::chrono;
-    const sys_days date{std::chrono::year{year} / std::chrono::month{static_cast<unsigned>(month)} /
-                        std::chrono::day{static_cast<unsigned>(day)}};
+    const std::chrono::sys_days date{std::chrono::year{year} /
+                                     std::chrono::month{static_cast<unsigned>(month)} /
+                                     std::chrono::day{static_cast<unsigned>(day)}};
     return date.time_since_epoch().count() * 86400LL + hour * 3600LL + minute * 60LL + second;
   }
 };
@@ -74,8 +77,8 @@ std::optional<Stamp> readStamp(std::string_view text) {
   return stamp;
 }
 
-// The instant the stamp names in the current time zone.
-std::optional<std::chrono::system_clock::time_point> localInstant(const Stamp& stamp) {
+// The instant the stamp names in the current time zone, in seconds since 1970.
+std::optional<std::time_t> localInstant(const Stamp& stamp) {
   std::tm local{};
   local.tm_year = stamp.year - 1900;
   local.tm_mon = stamp.month - 1;
@@ -87,7 +90,7 @@ std::optional<std::chrono::system_clock::time_point> localInstant(const Stamp& s
   errno = 0;
   const std::time_t seconds = std::mktime(&local);
   if (seconds == static_cast<std::time_t>(-1) && errno != 0) return std::nullopt;
-  return std::chrono::system_clock::from_time_t(seconds);
+  return seconds;
 }
 
 struct Candidate {
@@ -114,7 +117,7 @@ std::filesystem::path recordingsFolder() {
          "Recordings";
 }
 
-FindResult findRecording(std::chrono::system_clock::time_point near, double tolerance) {
+FindResult findRecording(double near, double tolerance) {
   const std::filesystem::path folder = recordingsFolder();
   std::error_code error;
   std::filesystem::directory_iterator entries(folder, error);
@@ -124,8 +127,7 @@ FindResult findRecording(std::chrono::system_clock::time_point near, double tole
   }
   std::vector<Candidate> candidates;
   tzset();  // the zone may have changed since the last call
-  const double nearSeconds =
-      std::chrono::duration<double>(near.time_since_epoch()).count();
+  const double nearSeconds = near + kSecondsFrom1970To2001;
   for (; entries != std::filesystem::directory_iterator(); entries.increment(error)) {
     if (error) return FindResult::noPermission();
     const std::filesystem::path url = entries->path();
@@ -144,7 +146,7 @@ FindResult findRecording(std::chrono::system_clock::time_point near, double tole
     if (!(naiveDistance - kMaxZoneOffsetSeconds <= tolerance)) continue;
     const auto instant = localInstant(*stamp);
     if (!instant) continue;
-    const double distance = std::fabs(std::chrono::duration<double>(*instant - near).count());
+    const double distance = std::fabs(static_cast<double>(*instant) - nearSeconds);
     if (distance <= tolerance) candidates.push_back({url, distance});
   }
   if (error) return FindResult::noPermission();

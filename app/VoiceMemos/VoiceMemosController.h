@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 
@@ -35,13 +34,14 @@ struct FindResult {
 std::filesystem::path recordingsFolder();
 
 // Lists recordingsFolder() once and returns the recording whose name stamp, read as local time of
-// the current time zone, lies nearest to `near` and at most `tolerance` seconds away (equality
+// the current time zone, lies nearest to `near` (seconds since 2001-01-01 UTC, as conversations
+// keep their start) and at most `tolerance` seconds away (equality
 // counts; on equal distances the one listed first). A negative or not-a-number tolerance finds
 // nothing, an infinite one takes every stamp that reads. Files with other extensions, names shorter
 // than 15 user-perceived characters and stamps that do not read are skipped. A missing folder gives
 // notFound (on Linux it only exists when someone copied a library over); a folder that cannot be
 // listed gives noPermission. Never throws; opens no file.
-FindResult findRecording(std::chrono::system_clock::time_point near, double tolerance);
+FindResult findRecording(double near, double tolerance);
 
 }  // namespace VoiceMemosController
 }  // namespace veltovoice
