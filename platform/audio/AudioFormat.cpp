@@ -5,6 +5,8 @@
 
 #include <fmt/format.h>
 
+#include "platform/audio/AudioStreamBasicDescription.h"
+
 namespace platform {
 namespace {
 
@@ -33,6 +35,21 @@ std::optional<AudioFormat> AudioFormat::make(CommonFormat commonFormat, double s
   if (commonFormat == CommonFormat::otherFormat) return std::nullopt;
   if (!std::isfinite(sampleRate) || sampleRate <= 0 || channelCount == 0) return std::nullopt;
   return AudioFormat(commonFormat, sampleRate, channelCount, interleaved);
+}
+
+std::optional<AudioFormat> AudioFormat::make(const AudioStreamBasicDescription& description) {
+  using D = AudioStreamBasicDescription;
+  if (description.mFormatID != D::kAudioFormatLinearPCM) return std::nullopt;
+  if (description.mFormatFlags & D::kAudioFormatFlagIsBigEndian) return std::nullopt;
+  const bool isFloat = description.mFormatFlags & D::kAudioFormatFlagIsFloat;
+  const bool isSigned = description.mFormatFlags & D::kAudioFormatFlagIsSignedInteger;
+  CommonFormat common = CommonFormat::otherFormat;
+  if (isFloat && description.mBitsPerChannel == 32) common = CommonFormat::pcmFormatFloat32;
+  if (isFloat && description.mBitsPerChannel == 64) common = CommonFormat::pcmFormatFloat64;
+  if (!isFloat && isSigned && description.mBitsPerChannel == 16) common = CommonFormat::pcmFormatInt16;
+  if (!isFloat && isSigned && description.mBitsPerChannel == 32) common = CommonFormat::pcmFormatInt32;
+  const bool interleaved = !(description.mFormatFlags & D::kAudioFormatFlagIsNonInterleaved);
+  return make(common, description.mSampleRate, description.mChannelsPerFrame, interleaved);
 }
 
 AudioFormat AudioFormat::float32(double sampleRate, std::uint32_t channelCount) {

@@ -6,6 +6,8 @@
 
 namespace platform {
 
+struct AudioStreamBasicDescription;
+
 // The sample types a PCM buffer can hold. `otherFormat` stands for anything else (a compressed or
 // unusual stream layout), which buffers keep only as raw bytes.
 enum class CommonFormat { otherFormat, pcmFormatFloat32, pcmFormatFloat64, pcmFormatInt16, pcmFormatInt32 };
@@ -18,6 +20,11 @@ class AudioFormat {
   // finite, no channels, or `otherFormat`.
   static std::optional<AudioFormat> make(CommonFormat commonFormat, double sampleRate,
                                          std::uint32_t channelCount, bool interleaved);
+
+  // The format of a linear PCM stream description: 32- or 64-bit floats, 16- or 32-bit signed
+  // integers, native byte order. Nothing for any other stream, a rate that is not positive and
+  // finite, or no channels.
+  static std::optional<AudioFormat> make(const AudioStreamBasicDescription& description);
 
   // 32-bit float, non-interleaved: the form every decoder and encoder of this layer speaks.
   // REQUIRES: sampleRate positive and finite, channelCount > 0.

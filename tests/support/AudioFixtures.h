@@ -38,6 +38,13 @@ DecodedAudio readAudioFile(const std::filesystem::path& path);
 // The index of the sample with the largest magnitude.
 std::size_t peakIndex(const std::vector<float>& samples);
 
+// Magnitude of the `frequency` component of `samples` at `sampleRate` (Goertzel).
+double toneMagnitude(const std::vector<float>& samples, double frequency, double sampleRate);
+
+// Copies the MPEG-4 file `from` to `to` with its index (moov) ahead of the audio, as streaming
+// writers lay files out; cutting such a file short keeps it openable.
+void remuxIndexFirst(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Root mean square of samples [begin, end).
 double rms(const std::vector<float>& samples, std::size_t begin, std::size_t end);
 
