@@ -40,6 +40,8 @@ const std::filesystem::path& logDirectory() {
 }
 
 platform::SerialQueue& queue() {
+  // Made first, the folder outlives the queue, whose last lines are written at process exit.
+  logDirectory();
   static platform::SerialQueue queue("velto-voice-app.log");
   return queue;
 }

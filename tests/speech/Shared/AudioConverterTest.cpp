@@ -245,7 +245,7 @@ MediaSampleBuffer int16Stereo(const std::vector<std::int16_t>& interleaved, doub
   buffer.formatDescription = platform::AudioStreamBasicDescription::interleavedPCM(rate, 2, false);
   buffer.numSamples = static_cast<std::int64_t>(interleaved.size() / 2);
   buffer.data.resize(interleaved.size() * 2);
-  std::memcpy(buffer.data.data(), interleaved.data(), buffer.data.size());
+  if (!interleaved.empty()) std::memcpy(buffer.data.data(), interleaved.data(), buffer.data.size());
   return buffer;
 }
 
