@@ -113,7 +113,8 @@ class Transfer {
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errorBuffer_);
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, request_.followRedirects ? 1L : 0L);
+    if (!request_.caBundlePath.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, request_.caBundlePath.c_str());
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, millisecondsOf(request_.idleTimeout));
     if (request_.overallTimeout) {
@@ -251,6 +252,11 @@ class Transfer {
     head_.headers = blockHeaders_;
     head_.url = effectiveUrl != nullptr ? effectiveUrl : request_.url;
     head_.expectedContentLength = length < 0 ? -1 : static_cast<std::int64_t>(length);
+    char* redirect = nullptr;
+    if (!request_.followRedirects && curl_easy_getinfo(easy_.get(), CURLINFO_REDIRECT_URL, &redirect) == CURLE_OK &&
+        redirect != nullptr) {
+      head_.redirectURL = redirect;
+    }
     return callHandler([&] { return handler_.onResponse(head_); });
   }
 

@@ -22,6 +22,11 @@ struct HttpRequest {
   std::optional<double> overallTimeout;
   // The most body bytes accepted; a longer body fails the request.
   std::optional<std::int64_t> maxResponseBytes;
+  // When false, a redirect is not followed: its response comes back as the final one, with the
+  // address it points to in HttpResponse::redirectURL (for callers that vet each hop).
+  bool followRedirects = true;
+  // A PEM file of certificate authorities trusted instead of the system's; empty = the system's.
+  std::string caBundlePath;
 
   bool operator==(const HttpRequest&) const = default;
 };

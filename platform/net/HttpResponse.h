@@ -16,6 +16,8 @@ struct HttpResponse {
   std::string url;
   // The announced body length; -1 when the response did not say.
   std::int64_t expectedContentLength = -1;
+  // The absolute address a redirect response points to, when redirects were not followed; else empty.
+  std::string redirectURL;
   std::string body;
 
   bool operator==(const HttpResponse&) const = default;
