@@ -1,9 +1,11 @@
 #include "platform/audio/AacFileWriter.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <string>
 #include <system_error>
+#include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -194,6 +196,21 @@ void AacFileWriter::write(const PcmBuffer& buffer) {
   if (buffer.frameLength() == 0) return;
   const int frames = static_cast<int>(buffer.frameLength());
   auto planes = const_cast<float* const*>(buffer.floatChannelData());
+  // The AAC encoder refuses NaN and infinities and is left broken by them: write silence instead.
+  std::vector<std::vector<float>> finiteCopy;
+  std::vector<float*> finitePlanes;
+  const auto channels = processingFormat_.channelCount();
+  const bool allFinite = std::all_of(planes, planes + channels, [&](const float* plane) {
+    return std::all_of(plane, plane + frames, [](float v) { return std::isfinite(v); });
+  });
+  if (!allFinite) {
+    for (std::uint32_t c = 0; c < channels; ++c) {
+      auto& copy = finiteCopy.emplace_back(planes[c], planes[c] + frames);
+      for (auto& v : copy) v = std::isfinite(v) ? v : 0.0f;
+      finitePlanes.push_back(copy.data());
+    }
+    planes = finitePlanes.data();
+  }
   if (av_audio_fifo_write(impl_->fifo.get(), reinterpret_cast<void**>(const_cast<float**>(planes)),
                           frames) != frames) {
     throw AudioError::writeError(impl_->path, "cannot queue samples for the encoder");
