@@ -252,7 +252,6 @@ class UpdaterTest : public ::testing::Test {
 
   testsupport::TemporaryFolder folder_;
   testsupport::TlsIdentity identity_ = testsupport::makeSelfSignedCertificate(folder_.path());
-  testsupport::LoopbackServer server_{identity_};
   testsupport::SigningKeys keys_;
   fs::path home_ = fs::canonical(folder_.path()) / "home";
   fs::path root_ = home_ / ".local/opt/VeltoVoice";
@@ -268,6 +267,9 @@ class UpdaterTest : public ::testing::Test {
   std::string feed_;
   bool holding_ = false;
   int heldRequests_ = 0;
+
+  // Last: its handlers use the members above, so it stops before they go.
+  testsupport::LoopbackServer server_{identity_};
 };
 
 using Events = std::vector<std::string>;
