@@ -37,9 +37,10 @@ TEST(RepeatingTimerTest, TicksUntilCancelledFromItsOwnHandler) {
 TEST(RepeatingTimerTest, DestroyedTimerNeverTicks) {
   SerialQueue queue("test.timer");
   std::atomic<int> ticks = 0;
-  { RepeatingTimer timer(queue, 5ms, [&] { ++ticks; }); }
+  // An interval far above any scheduling pause between making and dropping the timer.
+  { RepeatingTimer timer(queue, 100ms, [&] { ++ticks; }); }
   std::promise<void> drained;
-  queue.asyncAfter(20ms, [&] { drained.set_value(); });
+  queue.asyncAfter(250ms, [&] { drained.set_value(); });
   drained.get_future().wait();
   EXPECT_EQ(ticks, 0);
 }
