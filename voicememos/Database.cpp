@@ -194,13 +194,14 @@ Database::Database(const std::filesystem::path& root, std::chrono::duration<doub
     if (error) throw VoiceMemosError::storeNotReadable();
     throw VoiceMemosError::storeNotFound();
   }
+  // Looked at before opening: a read-only open of a WAL database creates an empty "-wal" itself.
+  std::filesystem::path wal = databaseURL_;
+  wal += "-wal";
+  const bool hasWriteAheadLog = std::filesystem::exists(wal, error) || error;
   try {
     open(false);
   } catch (const VoiceMemosError& failure) {
-    if (failure.kind() != VoiceMemosError::Kind::storeNotReadable) throw;
-    std::filesystem::path wal = databaseURL_;
-    wal += "-wal";
-    if (std::filesystem::exists(wal, error) || error) throw;
+    if (failure.kind() != VoiceMemosError::Kind::storeNotReadable || hasWriteAheadLog) throw;
     open(true);
   }
 }

@@ -57,7 +57,7 @@ std::vector<std::int64_t> ids(const std::vector<Recording>& recordings) {
 class DatabaseTest : public ::testing::Test {
  protected:
   // Blanks, "#", "?", "%" and a non-ASCII letter: the immutable open must still find the file.
-  std::filesystem::path root() const { return folder_ / "Voice Memos é"; }
+  std::filesystem::path root() const { return folder_ / "Voice Memos #1 ?%é"; }
 
   std::unique_ptr<Database> open(std::chrono::duration<double> limit = 10s,
                                  Database::Clock clock = std::chrono::steady_clock::now) {
@@ -377,6 +377,24 @@ TEST_F(DatabaseTest, StopsAtDeadlineAndOnStop) {
   EXPECT_THROW(db->search(request, stop.get_token()), platform::CancellationError);
   db.reset();
   EXPECT_EQ(openDescriptorsOn(root() / "CloudRecordings.db"), 0);
+}
+
+TEST_F(DatabaseTest, FallsBackToImmutableOpenWithoutWriteAheadLog) {
+  {
+    LibraryBuilder library(root());
+    library.exec("PRAGMA journal_mode=WAL").standard().exec(
+        "INSERT INTO ZCLOUDRECORDING (Z_PK, ZDATE, ZPATH) VALUES (1, 1, 'p')");
+  }
+  ASSERT_FALSE(std::filesystem::exists(root() / "CloudRecordings.db-wal"));
+  // A shared-memory file that cannot be made: the normal read-only open fails.
+  std::filesystem::create_symlink(folder_ / "missing" / "shm", root() / "CloudRecordings.db-shm");
+  Request request;
+  request.limit = 10;
+  EXPECT_EQ(ids(open()->search(request, {}).recordings), std::vector<std::int64_t>{1});
+
+  std::filesystem::remove(root() / "CloudRecordings.db-wal");
+  testsupport::writeFile(root() / "CloudRecordings.db-wal", testsupport::raw("log"));
+  EXPECT_EQ(kindOf([&] { open(); }), Kind::storeNotReadable);
 }
 
 }  // namespace
