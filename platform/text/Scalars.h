@@ -11,4 +11,7 @@ namespace platform::text {
 // surrogates and truncated sequences included).
 std::optional<std::u32string> unicodeScalars(std::string_view utf8);
 
+// `utf8` with every ill-formed sequence replaced by U+FFFD; well-formed text comes back unchanged.
+std::string repairedUtf8(std::string_view utf8);
+
 }  // namespace platform::text
