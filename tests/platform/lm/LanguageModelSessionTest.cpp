@@ -34,7 +34,7 @@ GenerationSchema itemsSchema() {
   return GenerationSchema(root, {});
 }
 
-// A TCP listener that accepts one connection and then either resets it or answers with bytes that
+// A TCP listener that accepts connections and either resets each or answers with bytes that
 // are not HTTP: the faults cpp-httplib cannot produce.
 class RawServer {
  public:
@@ -50,19 +50,22 @@ class RawServer {
     socklen_t length = sizeof address;
     ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
     port_ = ntohs(address.sin_port);
+    // Every connection gets the same treatment: the model's availability probe connects too.
     thread_ = std::thread([this, behaviour] {
-      int client = ::accept(fd_, nullptr, nullptr);
-      if (client < 0) return;
-      char buffer[4096];
-      (void)::recv(client, buffer, sizeof buffer, 0);
-      if (behaviour == Behaviour::reset) {
-        linger option{1, 0};
-        ::setsockopt(client, SOL_SOCKET, SO_LINGER, &option, sizeof option);
-      } else {
-        const char garbage[] = "\x01\x02 this is no http at all\r\n\r\n";
-        (void)::send(client, garbage, sizeof garbage - 1, 0);
+      for (;;) {
+        int client = ::accept(fd_, nullptr, nullptr);
+        if (client < 0) return;
+        char buffer[4096];
+        (void)::recv(client, buffer, sizeof buffer, 0);
+        if (behaviour == Behaviour::reset) {
+          linger option{1, 0};
+          ::setsockopt(client, SOL_SOCKET, SO_LINGER, &option, sizeof option);
+        } else {
+          const char garbage[] = "\x01\x02 this is no http at all\r\n\r\n";
+          (void)::send(client, garbage, sizeof garbage - 1, MSG_NOSIGNAL);
+        }
+        ::close(client);
       }
-      ::close(client);
     });
   }
 
