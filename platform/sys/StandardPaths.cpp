@@ -1,0 +1,16 @@
+#include "platform/sys/StandardPaths.h"
+
+#include <string>
+
+#include "platform/sys/Environment.h"
+
+namespace platform::StandardPaths {
+
+std::filesystem::path applicationSupportDirectory() {
+  // The base-directory rules ignore a relative XDG_DATA_HOME.
+  const auto xdg = Environment::value("XDG_DATA_HOME");
+  if (xdg && !xdg->empty() && xdg->front() == '/') return *xdg;
+  return std::filesystem::path(Environment::value("HOME").value_or("")) / ".local" / "share";
+}
+
+}  // namespace platform::StandardPaths

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <filesystem>
+
+namespace platform {
+
+// Folders of the XDG base-directory rules that stand in for the user's standard folders.
+// Read from the environment on each call; safe from any thread while nobody changes it.
+namespace StandardPaths {
+
+// The user's data folder, where Application Support lives on this system: $XDG_DATA_HOME when it
+// is an absolute path, else $HOME/.local/share. Creates nothing.
+std::filesystem::path applicationSupportDirectory();
+
+}  // namespace StandardPaths
+}  // namespace platform
