@@ -16,13 +16,13 @@ nlohmann::ordered_json VoiceBookmark::toJson() const {
   nlohmann::ordered_json json = nlohmann::ordered_json::object();
   json["id"] = id.toString();
   json["recordingID"] = recordingID.toString();
-  json["seconds"] = detail::finite(seconds, "seconds");
+  json["seconds"] = platform::json::writeDouble(seconds, "seconds");
   json["note"] = note;
   return json;
 }
 
 VoiceBookmark VoiceBookmark::fromJson(nlohmann::json json) {
-  detail::requireObject(json, "bookmark");
+  platform::json::requireObject(json, "bookmark");
   return {detail::readUuid(json, "id"), detail::readUuid(json, "recordingID"),
           detail::readDouble(json, "seconds"), detail::takeString(json, "note")};
 }

@@ -32,8 +32,8 @@ nlohmann::ordered_json VoiceRecording::toJson() const {
   json["id"] = id.toString();
   json["title"] = title;
   json["filename"] = filename;
-  json["importedAt"] = detail::finite(importedAt, "importedAt");
-  json["duration"] = detail::finite(duration, "duration");
+  json["importedAt"] = platform::json::writeDouble(importedAt, "importedAt");
+  json["duration"] = platform::json::writeDouble(duration, "duration");
   json["transcriptStatus"] = transcriptStatus;
   nlohmann::ordered_json list = nlohmann::ordered_json::array();
   for (const VoiceSegment& segment : segments) list.push_back(segment.toJson());
@@ -42,7 +42,7 @@ nlohmann::ordered_json VoiceRecording::toJson() const {
 }
 
 VoiceRecording VoiceRecording::fromJson(nlohmann::json json) {
-  detail::requireObject(json, "recording");
+  platform::json::requireObject(json, "recording");
   VoiceRecording recording;
   recording.id = detail::readUuid(json, "id");
   recording.title = detail::takeString(json, "title");
@@ -50,7 +50,7 @@ VoiceRecording VoiceRecording::fromJson(nlohmann::json json) {
   recording.importedAt = detail::readDouble(json, "importedAt");
   recording.duration = detail::readDouble(json, "duration");
   recording.transcriptStatus = detail::takeString(json, "transcriptStatus");
-  auto& list = detail::requiredMember(json, "segments");
+  auto& list = platform::json::requiredMember(json, "segments");
   if (!list.is_array()) throw platform::JsonCodingError::typeMismatch("segments", "an array");
   recording.segments.reserve(list.size());
   for (auto& element : list) recording.segments.push_back(VoiceSegment::fromJson(std::move(element)));

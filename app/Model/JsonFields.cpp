@@ -1,8 +1,7 @@
 #include "app/Model/JsonFields.h"
 
 #include <charconv>
-#include <cmath>
-#include <limits>
+#include <optional>
 
 namespace veltovoice::detail {
 namespace {
@@ -35,85 +34,19 @@ std::optional<int> parseSlot(const std::string& key) {
 
 }  // namespace
 
-void requireObject(const Json& json, const char* record) {
-  if (!json.is_object()) throw RecordCodingError::malformed(std::string(record) + " is not an object");
-}
-
-const Json* findMember(const Json& object, const char* name) {
-  auto it = object.find(name);
-  if (it == object.end() || it->is_null()) return nullptr;
-  return &*it;
-}
-
-const Json& requiredMember(const Json& object, const char* name) {
-  const Json* member = findMember(object, name);
-  if (!member) throw RecordCodingError::missingMember(name);
-  return *member;
-}
-
 QUuid readUuid(const Json& value, const char* name) {
-  if (!value.is_string()) throw RecordCodingError::wrongType(name, "a string");
+  if (!value.is_string()) throw platform::JsonCodingError::typeMismatch(name, "a string");
   const auto& text = value.get_ref<const std::string&>();
-  if (!isCanonicalUuidText(text)) throw RecordCodingError::invalidValue(name, "not a UUID");
+  if (!isCanonicalUuidText(text)) throw platform::JsonCodingError::invalidValue(name, "not a UUID");
   return QUuid::fromString(QAnyStringView(text.data(), static_cast<qsizetype>(text.size())));
 }
 
-std::string readString(const Json& value, const char* name) {
-  if (!value.is_string()) throw RecordCodingError::wrongType(name, "a string");
-  return value.get<std::string>();
-}
-
-double readDouble(const Json& value, const char* name) {
-  if (!value.is_number()) throw RecordCodingError::wrongType(name, "a number");
-  return value.get<double>();
-}
-
-int readInt(const Json& value, const char* name) {
-  if (value.is_number_integer()) {
-    if (value.is_number_unsigned()) {
-      const auto n = value.get<std::uint64_t>();
-      if (n > static_cast<std::uint64_t>(std::numeric_limits<int>::max())) {
-        throw RecordCodingError::invalidValue(name, "out of range");
-      }
-      return static_cast<int>(n);
-    }
-    const auto n = value.get<std::int64_t>();
-    if (n < std::numeric_limits<int>::min() || n > std::numeric_limits<int>::max()) {
-      throw RecordCodingError::invalidValue(name, "out of range");
-    }
-    return static_cast<int>(n);
-  }
-  if (value.is_number_float()) {
-    // 2.0 is still the integer 2; 2.5 is not an integer.
-    const double d = value.get<double>();
-    if (std::trunc(d) == d && d >= std::numeric_limits<int>::min() &&
-        d <= std::numeric_limits<int>::max()) {
-      return static_cast<int>(d);
-    }
-    throw RecordCodingError::invalidValue(name, "not a whole number");
-  }
-  throw RecordCodingError::wrongType(name, "an integer");
-}
-
-bool readBool(const Json& value, const char* name) {
-  if (!value.is_boolean()) throw RecordCodingError::wrongType(name, "a boolean");
-  return value.get<bool>();
-}
-
-std::vector<std::string> readStrings(const Json& value, const char* name) {
-  if (!value.is_array()) throw RecordCodingError::wrongType(name, "an array");
-  std::vector<std::string> strings;
-  strings.reserve(value.size());
-  for (const Json& element : value) strings.push_back(readString(element, name));
-  return strings;
-}
-
 std::map<int, std::string> readSlotNames(const Json& value, const char* name) {
-  if (!value.is_object()) throw RecordCodingError::wrongType(name, "an object");
+  if (!value.is_object()) throw platform::JsonCodingError::typeMismatch(name, "an object");
   std::map<int, std::string> names;
   for (const auto& [key, element] : value.items()) {
     std::optional<int> slot = parseSlot(key);
-    if (!slot) throw RecordCodingError::invalidValue(name, "slot '" + key + "' is not an integer");
+    if (!slot) throw platform::JsonCodingError::invalidValue(name, "slot '" + key + "' is not an integer");
     names[*slot] = readString(element, name);
   }
   return names;
@@ -121,11 +54,6 @@ std::map<int, std::string> readSlotNames(const Json& value, const char* name) {
 
 std::string uuidText(const QUuid& id) {
   return id.toString(QUuid::WithoutBraces).toUpper().toStdString();
-}
-
-Json writeDouble(double value, const char* name) {
-  if (!std::isfinite(value)) throw RecordCodingError::notFinite(name);
-  return value;
 }
 
 }  // namespace veltovoice::detail

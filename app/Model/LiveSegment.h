@@ -24,10 +24,10 @@ struct LiveSegment {
 
   bool operator==(const LiveSegment&) const = default;
 
-  // Throws RecordCodingError when a required member is missing, null or mistyped, or a value is
+  // Throws platform::JsonCodingError when a required member is missing, null or mistyped, or a value is
   // invalid. Unknown members are ignored.
   static LiveSegment fromJson(const nlohmann::json& json);
-  // Throws RecordCodingError (kNotFinite) for a time that is not a finite number.
+  // Throws platform::JsonCodingError (valueNotFinite) for a time that is not a finite number.
   nlohmann::json toJson() const;
 };
 

@@ -17,7 +17,7 @@
 #include <nlohmann/json.hpp>
 
 #include "app/Model/JsonFields.h"
-#include "app/Model/RecordCodingError.h"
+#include "platform/sys/JsonCodingError.h"
 #include "app/Model/UserLocale.h"
 #include "platform/sys/FileError.h"
 #include "platform/sys/FileIO.h"
@@ -99,7 +99,7 @@ ReadResult readConversation(const fs::path& file) {
   }
   try {
     result.session = VoiceSession::fromJsonText(bytes);
-  } catch (const RecordCodingError&) {
+  } catch (const platform::JsonCodingError&) {
     result.namesOfUnreadable = scanMarkdownFileNames(bytes);
   }
   return result;

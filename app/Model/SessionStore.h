@@ -40,7 +40,7 @@ struct SessionStore {
 
   // Writes `session`'s conversation file and, when it has a `markdownFile`, its rendering, each
   // atomically. Throws platform::FileError when the folder cannot be made or a write fails, and
-  // RecordCodingError when the conversation cannot be encoded (nothing is written then). A failed
+  // platform::JsonCodingError when the conversation cannot be encoded (nothing is written then). A failed
   // write leaves the previous file of that step untouched; a failed Markdown write comes after the
   // conversation file has been replaced. A `markdownFile` that is not a plain file name (a folder
   // part, "." or "..") is refused with platform::FileError (EINVAL) after the conversation file.

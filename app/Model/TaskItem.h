@@ -27,9 +27,9 @@ struct TaskItem {
 
   bool operator==(const TaskItem&) const = default;
 
-  // Throws RecordCodingError as LiveSegment::fromJson does.
+  // Throws platform::JsonCodingError as LiveSegment::fromJson does.
   static TaskItem fromJson(const nlohmann::json& json);
-  // Throws RecordCodingError (kNotFinite) for a `sourceStart` that is not a finite number.
+  // Throws platform::JsonCodingError (valueNotFinite) for a `sourceStart` that is not a finite number.
   nlohmann::json toJson() const;
 };
 

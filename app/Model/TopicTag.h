@@ -21,7 +21,7 @@ struct TopicTag {
 
   bool operator==(const TopicTag&) const = default;
 
-  // Throws RecordCodingError as LiveSegment::fromJson does.
+  // Throws platform::JsonCodingError as LiveSegment::fromJson does.
   static TopicTag fromJson(const nlohmann::json& json);
   nlohmann::json toJson() const;
 };

@@ -180,7 +180,7 @@ nlohmann::json VoiceSession::toJson() const {
 
 VoiceSession VoiceSession::fromJsonText(std::string_view text) {
   Json json = Json::parse(text, nullptr, /*allow_exceptions=*/false);
-  if (json.is_discarded()) throw RecordCodingError::malformed("not JSON");
+  if (json.is_discarded()) throw platform::JsonCodingError::dataCorrupted("not JSON");
   return fromJson(json);
 }
 

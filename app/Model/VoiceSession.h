@@ -69,16 +69,16 @@ struct VoiceSession {
   // zone), note, minutes, tasks and transcript.
   std::string markdown() const;
 
-  // Throws RecordCodingError as LiveSegment::fromJson does.
+  // Throws platform::JsonCodingError as LiveSegment::fromJson does.
   static VoiceSession fromJson(const nlohmann::json& json);
-  // Throws RecordCodingError (kNotFinite) when any double is not a finite number.
+  // Throws platform::JsonCodingError (valueNotFinite) when any double is not a finite number.
   nlohmann::json toJson() const;
 
-  // Decodes conversation file bytes. Throws RecordCodingError (kMalformed for text that is not
+  // Decodes conversation file bytes. Throws platform::JsonCodingError (dataCorrupted for text that is not
   // JSON, or not valid UTF-8).
   static VoiceSession fromJsonText(std::string_view text);
   // The conversation file bytes: indented, one member per line, member names sorted.
-  // Throws RecordCodingError as toJson does.
+  // Throws platform::JsonCodingError as toJson does.
   std::string toJsonText() const;
 };
 

@@ -24,4 +24,8 @@ JsonCodingError JsonCodingError::valueNotFinite(const std::string& key) {
                          "Cannot write a number that is not finite for key \"" + key + "\"");
 }
 
+JsonCodingError JsonCodingError::invalidValue(const std::string& key, const std::string& detail) {
+  return JsonCodingError(Case::invalidValue, "Invalid value for key \"" + key + "\": " + detail);
+}
+
 }  // namespace platform

@@ -2,11 +2,11 @@
 
 #include <fmt/format.h>
 
-#include "speech/Shared/JsonFields.h"
+#include "platform/sys/JsonFields.h"
 
 namespace tesselaudio {
 
-using namespace detail;
+using namespace platform::json;
 
 std::string ASRPerformanceMetrics::summary() const {
   const std::string gpu = gpuUtilization ? fmt::format("{:.1f}%", *gpuUtilization) : "N/A";
@@ -32,13 +32,13 @@ nlohmann::json ASRPerformanceMetrics::toJson() const {
 ASRPerformanceMetrics ASRPerformanceMetrics::fromJson(const nlohmann::json& json) {
   requireObject(json, "ASRPerformanceMetrics");
   ASRPerformanceMetrics m;
-  m.preprocessorTime = readDouble(requiredKey(json, "preprocessorTime"), "preprocessorTime");
-  m.encoderTime = readDouble(requiredKey(json, "encoderTime"), "encoderTime");
-  m.decoderTime = readDouble(requiredKey(json, "decoderTime"), "decoderTime");
+  m.preprocessorTime = readDouble(requiredMember(json, "preprocessorTime"), "preprocessorTime");
+  m.encoderTime = readDouble(requiredMember(json, "encoderTime"), "encoderTime");
+  m.decoderTime = readDouble(requiredMember(json, "decoderTime"), "decoderTime");
   m.totalProcessingTime =
-      readDouble(requiredKey(json, "totalProcessingTime"), "totalProcessingTime");
-  m.rtfx = readFloat(requiredKey(json, "rtfx"), "rtfx");
-  m.peakMemoryMB = readFloat(requiredKey(json, "peakMemoryMB"), "peakMemoryMB");
+      readDouble(requiredMember(json, "totalProcessingTime"), "totalProcessingTime");
+  m.rtfx = readFloat(requiredMember(json, "rtfx"), "rtfx");
+  m.peakMemoryMB = readFloat(requiredMember(json, "peakMemoryMB"), "peakMemoryMB");
   m.gpuUtilization = readOptional<float>(json, "gpuUtilization", readFloat);
   return m;
 }

@@ -23,9 +23,9 @@ struct ASRPerformanceMetrics {
   // GPU Utilization as a percentage with one decimal or "N/A". Locale-independent.
   std::string summary() const;
 
-  // Throws CodingError for a value that is not finite.
+  // Throws platform::JsonCodingError for a value that is not finite.
   nlohmann::json toJson() const;
-  // Throws CodingError when one of the first six keys is missing or a value has the wrong type.
+  // Throws platform::JsonCodingError when one of the first six keys is missing or a value has the wrong type.
   static ASRPerformanceMetrics fromJson(const nlohmann::json& json);
 
   bool operator==(const ASRPerformanceMetrics&) const = default;

@@ -82,7 +82,7 @@ TEST(VoiceRecordingTest, RefusesRecordsThatDoNotDecode) {
        Case::keyNotFound},
       {"segmentTimeAsText", with("segments", nlohmann::json::parse(R"([{"text":"a","end":"1"}])")),
        Case::typeMismatch},
-      {"idNotUuid", with("id", "6BA7B810"), Case::dataCorrupted},
+      {"idNotUuid", with("id", "6BA7B810"), Case::invalidValue},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);

@@ -2,11 +2,11 @@
 
 #include <utility>
 
-#include "speech/Shared/JsonFields.h"
+#include "platform/sys/JsonFields.h"
 
 namespace tesselaudio {
 
-using namespace detail;
+using namespace platform::json;
 
 float ASRResult::rtfx() const {
   return static_cast<float>(duration) / static_cast<float>(processingTime);
@@ -41,10 +41,10 @@ nlohmann::json ASRResult::toJson() const {
 ASRResult ASRResult::fromJson(const nlohmann::json& json) {
   requireObject(json, "ASRResult");
   ASRResult r;
-  r.text = readString(requiredKey(json, "text"), "text");
-  r.confidence = readFloat(requiredKey(json, "confidence"), "confidence");
-  r.duration = readDouble(requiredKey(json, "duration"), "duration");
-  r.processingTime = readDouble(requiredKey(json, "processingTime"), "processingTime");
+  r.text = readString(requiredMember(json, "text"), "text");
+  r.confidence = readFloat(requiredMember(json, "confidence"), "confidence");
+  r.duration = readDouble(requiredMember(json, "duration"), "duration");
+  r.processingTime = readDouble(requiredMember(json, "processingTime"), "processingTime");
   r.tokenTimings =
       readOptional<std::vector<TokenTiming>>(json, "tokenTimings", readRecords<TokenTiming>);
   r.performanceMetrics = readOptional<ASRPerformanceMetrics>(

@@ -38,9 +38,9 @@ struct ASRResult {
                           std::optional<std::vector<std::string>> applied,
                           std::optional<std::vector<RescoringResult>> replacements) const;
 
-  // Throws CodingError for a number that is not finite.
+  // Throws platform::JsonCodingError for a number that is not finite.
   nlohmann::json toJson() const;
-  // Throws CodingError for a missing required key or a value of the wrong type.
+  // Throws platform::JsonCodingError for a missing required key or a value of the wrong type.
   static ASRResult fromJson(const nlohmann::json& json);
 
   bool operator==(const ASRResult&) const = default;

@@ -1,10 +1,10 @@
 #include "speech/ASR/Parakeet/TokenTiming.h"
 
-#include "speech/Shared/JsonFields.h"
+#include "platform/sys/JsonFields.h"
 
 namespace tesselaudio {
 
-using namespace detail;
+using namespace platform::json;
 
 nlohmann::json TokenTiming::toJson() const {
   Json json = Json::object();
@@ -19,11 +19,11 @@ nlohmann::json TokenTiming::toJson() const {
 TokenTiming TokenTiming::fromJson(const nlohmann::json& json) {
   requireObject(json, "TokenTiming");
   TokenTiming t;
-  t.token = readString(requiredKey(json, "token"), "token");
-  t.tokenId = readInt64(requiredKey(json, "tokenId"), "tokenId");
-  t.startTime = readDouble(requiredKey(json, "startTime"), "startTime");
-  t.endTime = readDouble(requiredKey(json, "endTime"), "endTime");
-  t.confidence = readFloat(requiredKey(json, "confidence"), "confidence");
+  t.token = readString(requiredMember(json, "token"), "token");
+  t.tokenId = readInt64(requiredMember(json, "tokenId"), "tokenId");
+  t.startTime = readDouble(requiredMember(json, "startTime"), "startTime");
+  t.endTime = readDouble(requiredMember(json, "endTime"), "endTime");
+  t.confidence = readFloat(requiredMember(json, "confidence"), "confidence");
   return t;
 }
 

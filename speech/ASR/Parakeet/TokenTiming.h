@@ -16,9 +16,9 @@ struct TokenTiming {
   double endTime = 0;    // seconds
   float confidence = 0;
 
-  // Throws CodingError for a time or confidence that is not finite.
+  // Throws platform::JsonCodingError for a time or confidence that is not finite.
   nlohmann::json toJson() const;
-  // Throws CodingError for a missing key or a value of the wrong type.
+  // Throws platform::JsonCodingError for a missing key or a value of the wrong type.
   static TokenTiming fromJson(const nlohmann::json& json);
 
   bool operator==(const TokenTiming&) const = default;

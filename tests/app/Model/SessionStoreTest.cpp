@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/Model/RecordCodingError.h"
+#include "platform/sys/JsonCodingError.h"
 #include "platform/sys/FileError.h"
 #include "platform/text/Graphemes.h"
 #include "tests/support/TemporaryFolder.h"
@@ -314,7 +314,7 @@ TEST_F(SessionStoreTest, EncodingFailureWritesNothing) {
   const std::string before = bytesOf(store_.conversationFile(s.id));
   s.duration = std::numeric_limits<double>::quiet_NaN();
   s.title = "変更";
-  EXPECT_THROW(store_.save(s), RecordCodingError);
+  EXPECT_THROW(store_.save(s), platform::JsonCodingError);
   EXPECT_EQ(bytesOf(store_.conversationFile(s.id)), before);
   EXPECT_EQ(bytesOf(sessions() / *s.markdownFile).rfind("# 題\n", 0), 0u);
 }

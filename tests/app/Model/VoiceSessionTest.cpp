@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "app/Model/RecordCodingError.h"
+#include "platform/sys/JsonCodingError.h"
 
 namespace veltovoice {
 namespace {
@@ -156,48 +156,48 @@ TEST(VoiceSessionTest, RejectsAnyMissingOrMistypedRequiredMember) {
     const char* name;
     const char* pointer;
     std::optional<json> replacement;  // nothing: remove the member
-    int code;
+    platform::JsonCodingError::Case code;
   };
   const std::optional<json> nothing;
   const Case cases[] = {
-      {"sessionId", "/id", nothing, RecordCodingError::kMissingMember},
-      {"sessionTitle", "/title", nothing, RecordCodingError::kMissingMember},
-      {"startedAt", "/startedAt", nothing, RecordCodingError::kMissingMember},
-      {"segments", "/segments", nothing, RecordCodingError::kMissingMember},
-      {"speakerNames", "/speakerNames", nothing, RecordCodingError::kMissingMember},
-      {"segmentId", "/segments/0/id", nothing, RecordCodingError::kMissingMember},
-      {"segmentText", "/segments/0/text", nothing, RecordCodingError::kMissingMember},
-      {"speakerLocked", "/segments/0/speakerLocked", nothing, RecordCodingError::kMissingMember},
-      {"edited", "/segments/0/edited", nothing, RecordCodingError::kMissingMember},
-      {"backupEdited", "/segmentsBackup/0/edited", nothing, RecordCodingError::kMissingMember},
-      {"topicTitle", "/topics/0/title", nothing, RecordCodingError::kMissingMember},
-      {"topicStart", "/topics/0/startSegmentID", nothing, RecordCodingError::kMissingMember},
-      {"points", "/topics/0/points", nothing, RecordCodingError::kMissingMember},
-      {"decisions", "/topics/0/decisions", nothing, RecordCodingError::kMissingMember},
-      {"taskTitle", "/tasks/0/title", nothing, RecordCodingError::kMissingMember},
-      {"assignee", "/tasks/0/assignee", nothing, RecordCodingError::kMissingMember},
-      {"due", "/tasks/0/due", nothing, RecordCodingError::kMissingMember},
-      {"done", "/tasks/0/done", nothing, RecordCodingError::kMissingMember},
-      {"manual", "/tasks/0/manual", nothing, RecordCodingError::kMissingMember},
-      {"requiredNull", "/title", json(nullptr), RecordCodingError::kMissingMember},
-      {"titleNumber", "/title", 5, RecordCodingError::kWrongType},
-      {"startedAtText", "/startedAt", "2024-04-01", RecordCodingError::kWrongType},
-      {"segmentsObject", "/segments", json::object(), RecordCodingError::kWrongType},
-      {"segmentNotObject", "/segments/0", "x", RecordCodingError::kMalformed},
-      {"lockedAsNumber", "/segments/0/speakerLocked", 0, RecordCodingError::kWrongType},
-      {"speakerFraction", "/segments/0/speaker", 1.5, RecordCodingError::kInvalidValue},
-      {"speakerText", "/segments/0/speaker", "1", RecordCodingError::kWrongType},
-      {"optionalWrongType", "/duration", "long", RecordCodingError::kWrongType},
-      {"pointNotString", "/topics/0/points/0", 1, RecordCodingError::kWrongType},
-      {"tasksObject", "/tasks", json::object(), RecordCodingError::kWrongType},
-      {"uuidGarbage", "/id", "not-a-uuid", RecordCodingError::kInvalidValue},
+      {"sessionId", "/id", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"sessionTitle", "/title", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"startedAt", "/startedAt", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"segments", "/segments", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"speakerNames", "/speakerNames", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"segmentId", "/segments/0/id", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"segmentText", "/segments/0/text", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"speakerLocked", "/segments/0/speakerLocked", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"edited", "/segments/0/edited", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"backupEdited", "/segmentsBackup/0/edited", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"topicTitle", "/topics/0/title", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"topicStart", "/topics/0/startSegmentID", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"points", "/topics/0/points", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"decisions", "/topics/0/decisions", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"taskTitle", "/tasks/0/title", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"assignee", "/tasks/0/assignee", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"due", "/tasks/0/due", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"done", "/tasks/0/done", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"manual", "/tasks/0/manual", nothing, platform::JsonCodingError::Case::keyNotFound},
+      {"requiredNull", "/title", json(nullptr), platform::JsonCodingError::Case::keyNotFound},
+      {"titleNumber", "/title", 5, platform::JsonCodingError::Case::typeMismatch},
+      {"startedAtText", "/startedAt", "2024-04-01", platform::JsonCodingError::Case::typeMismatch},
+      {"segmentsObject", "/segments", json::object(), platform::JsonCodingError::Case::typeMismatch},
+      {"segmentNotObject", "/segments/0", "x", platform::JsonCodingError::Case::dataCorrupted},
+      {"lockedAsNumber", "/segments/0/speakerLocked", 0, platform::JsonCodingError::Case::typeMismatch},
+      {"speakerFraction", "/segments/0/speaker", 1.5, platform::JsonCodingError::Case::invalidValue},
+      {"speakerText", "/segments/0/speaker", "1", platform::JsonCodingError::Case::typeMismatch},
+      {"optionalWrongType", "/duration", "long", platform::JsonCodingError::Case::typeMismatch},
+      {"pointNotString", "/topics/0/points/0", 1, platform::JsonCodingError::Case::typeMismatch},
+      {"tasksObject", "/tasks", json::object(), platform::JsonCodingError::Case::typeMismatch},
+      {"uuidGarbage", "/id", "not-a-uuid", platform::JsonCodingError::Case::invalidValue},
       {"uuidBraces", "/id", "{0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D}",
-       RecordCodingError::kInvalidValue},
-      {"uuidNumber", "/id", 7, RecordCodingError::kWrongType},
-      {"parentIdGarbage", "/tasks/1/parentID", "33333333", RecordCodingError::kInvalidValue},
-      {"slotKeyWord", "/speakerNames/x", "名前", RecordCodingError::kInvalidValue},
-      {"slotKeyFraction", "/speakerNames/1.5", "名前", RecordCodingError::kInvalidValue},
-      {"slotNameNumber", "/speakerNames/0", 3, RecordCodingError::kWrongType},
+       platform::JsonCodingError::Case::invalidValue},
+      {"uuidNumber", "/id", 7, platform::JsonCodingError::Case::typeMismatch},
+      {"parentIdGarbage", "/tasks/1/parentID", "33333333", platform::JsonCodingError::Case::invalidValue},
+      {"slotKeyWord", "/speakerNames/x", "名前", platform::JsonCodingError::Case::invalidValue},
+      {"slotKeyFraction", "/speakerNames/1.5", "名前", platform::JsonCodingError::Case::invalidValue},
+      {"slotNameNumber", "/speakerNames/0", 3, platform::JsonCodingError::Case::typeMismatch},
   };
   const json valid = fullSession().toJson();
   ASSERT_NO_THROW(VoiceSession::fromJson(valid));
@@ -213,8 +213,8 @@ TEST(VoiceSessionTest, RejectsAnyMissingOrMistypedRequiredMember) {
     try {
       VoiceSession::fromJson(broken);
       ADD_FAILURE() << "decoded";
-    } catch (const RecordCodingError& error) {
-      EXPECT_EQ(error.code(), c.code) << error.description();
+    } catch (const platform::JsonCodingError& error) {
+      EXPECT_EQ(error.errorCase(), c.code) << error.description();
     }
   }
 }
@@ -222,7 +222,7 @@ TEST(VoiceSessionTest, RejectsAnyMissingOrMistypedRequiredMember) {
 TEST(VoiceSessionTest, RejectsTextThatIsNotAConversation) {
   for (const char* text : {"", "{", "[]", "null", "{\"id\": 1", "\"\xff\"", "{} {}"}) {
     SCOPED_TRACE(text);
-    EXPECT_THROW(VoiceSession::fromJsonText(text), RecordCodingError);
+    EXPECT_THROW(VoiceSession::fromJsonText(text), platform::JsonCodingError);
   }
 }
 
@@ -250,8 +250,8 @@ TEST(VoiceSessionTest, RefusesToEncodeNonFiniteNumbers) {
       try {
         s.toJsonText();
         ADD_FAILURE() << "encoded " << value;
-      } catch (const RecordCodingError& error) {
-        EXPECT_EQ(error.code(), RecordCodingError::kNotFinite);
+      } catch (const platform::JsonCodingError& error) {
+        EXPECT_EQ(error.errorCase(), platform::JsonCodingError::Case::valueNotFinite);
       }
     }
   }

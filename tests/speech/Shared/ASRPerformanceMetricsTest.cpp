@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "speech/Shared/CodingError.h"
+#include "platform/sys/JsonCodingError.h"
 
 namespace tesselaudio {
 namespace {
@@ -61,7 +61,7 @@ TEST(ASRPerformanceMetricsTest, BadJsonGivesCodingErrors) {
   struct Case {
     const char* name;
     nlohmann::json json;
-    CodingError::Case error;
+    platform::JsonCodingError::Case error;
   };
   nlohmann::json noEncoder = sample().toJson();
   noEncoder.erase("encoderTime");
@@ -72,25 +72,25 @@ TEST(ASRPerformanceMetricsTest, BadJsonGivesCodingErrors) {
   nlohmann::json hugeMemory = sample().toJson();
   hugeMemory["peakMemoryMB"] = 1e300;
   const Case cases[] = {
-      {"missing key", noEncoder, CodingError::Case::keyNotFound},
-      {"null required key", nullDecoder, CodingError::Case::keyNotFound},
-      {"text for a number", textRtfx, CodingError::Case::typeMismatch},
-      {"beyond a float", hugeMemory, CodingError::Case::typeMismatch},
-      {"not an object", nlohmann::json::array(), CodingError::Case::dataCorrupted},
+      {"missing key", noEncoder, platform::JsonCodingError::Case::keyNotFound},
+      {"null required key", nullDecoder, platform::JsonCodingError::Case::keyNotFound},
+      {"text for a number", textRtfx, platform::JsonCodingError::Case::typeMismatch},
+      {"beyond a float", hugeMemory, platform::JsonCodingError::Case::typeMismatch},
+      {"not an object", nlohmann::json::array(), platform::JsonCodingError::Case::dataCorrupted},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     try {
       ASRPerformanceMetrics::fromJson(c.json);
       ADD_FAILURE() << "decoded";
-    } catch (const CodingError& e) {
+    } catch (const platform::JsonCodingError& e) {
       EXPECT_EQ(e.errorCase(), c.error);
     }
   }
 
   ASRPerformanceMetrics infinite = sample();
   infinite.rtfx = std::numeric_limits<float>::infinity();
-  EXPECT_THROW(infinite.toJson(), CodingError);
+  EXPECT_THROW(infinite.toJson(), platform::JsonCodingError);
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "speech/Shared/CodingError.h"
+#include "platform/sys/JsonCodingError.h"
 
 namespace tesselaudio {
 namespace {
@@ -50,21 +50,21 @@ TEST(ASRResultTest, ReadingOptionalAndRequiredKeys) {
   struct Case {
     const char* name;
     void (*damage)(nlohmann::json&);
-    CodingError::Case error;
+    platform::JsonCodingError::Case error;
   };
   const Case cases[] = {
-      {"no duration", [](nlohmann::json& j) { j.erase("duration"); }, CodingError::Case::keyNotFound},
-      {"text as number", [](nlohmann::json& j) { j["text"] = 3; }, CodingError::Case::typeMismatch},
+      {"no duration", [](nlohmann::json& j) { j.erase("duration"); }, platform::JsonCodingError::Case::keyNotFound},
+      {"text as number", [](nlohmann::json& j) { j["text"] = 3; }, platform::JsonCodingError::Case::typeMismatch},
       {"timing without id", [](nlohmann::json& j) { j["tokenTimings"][0].erase("tokenId"); },
-       CodingError::Case::keyNotFound},
+       platform::JsonCodingError::Case::keyNotFound},
       {"fractional id", [](nlohmann::json& j) { j["tokenTimings"][0]["tokenId"] = 1.5; },
-       CodingError::Case::typeMismatch},
+       platform::JsonCodingError::Case::invalidValue},
       {"timings not a list", [](nlohmann::json& j) { j["tokenTimings"] = "x"; },
-       CodingError::Case::typeMismatch},
+       platform::JsonCodingError::Case::typeMismatch},
       {"replacement without reason", [](nlohmann::json& j) { j["ctcReplacements"][0].erase("reason"); },
-       CodingError::Case::keyNotFound},
+       platform::JsonCodingError::Case::keyNotFound},
       {"metrics without total", [](nlohmann::json& j) { j["performanceMetrics"].erase("totalProcessingTime"); },
-       CodingError::Case::keyNotFound},
+       platform::JsonCodingError::Case::keyNotFound},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -73,7 +73,7 @@ TEST(ASRResultTest, ReadingOptionalAndRequiredKeys) {
     try {
       ASRResult::fromJson(damaged);
       ADD_FAILURE() << "decoded";
-    } catch (const CodingError& e) {
+    } catch (const platform::JsonCodingError& e) {
       EXPECT_EQ(e.errorCase(), c.error);
     }
   }
@@ -105,7 +105,7 @@ TEST(ASRResultTest, WithRescoringReplacesTextAndTheThreeLists) {
 TEST(ASRResultTest, NonFiniteNumbersAreNotWritten) {
   ASRResult r = bare();
   r.processingTime = std::nan("");
-  EXPECT_THROW(r.toJson(), CodingError);
+  EXPECT_THROW(r.toJson(), platform::JsonCodingError);
 }
 
 }  // namespace

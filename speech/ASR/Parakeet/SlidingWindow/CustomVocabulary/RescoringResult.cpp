@@ -1,10 +1,10 @@
 #include "speech/ASR/Parakeet/SlidingWindow/CustomVocabulary/RescoringResult.h"
 
-#include "speech/Shared/JsonFields.h"
+#include "platform/sys/JsonFields.h"
 
 namespace tesselaudio {
 
-using namespace detail;
+using namespace platform::json;
 
 nlohmann::json RescoringResult::toJson() const {
   Json json = Json::object();
@@ -20,12 +20,12 @@ nlohmann::json RescoringResult::toJson() const {
 RescoringResult RescoringResult::fromJson(const nlohmann::json& json) {
   requireObject(json, "RescoringResult");
   RescoringResult r;
-  r.originalWord = readString(requiredKey(json, "originalWord"), "originalWord");
-  r.originalScore = readFloat(requiredKey(json, "originalScore"), "originalScore");
+  r.originalWord = readString(requiredMember(json, "originalWord"), "originalWord");
+  r.originalScore = readFloat(requiredMember(json, "originalScore"), "originalScore");
   r.replacementWord = readOptional<std::string>(json, "replacementWord", readString);
   r.replacementScore = readOptional<float>(json, "replacementScore", readFloat);
-  r.shouldReplace = readBool(requiredKey(json, "shouldReplace"), "shouldReplace");
-  r.reason = readString(requiredKey(json, "reason"), "reason");
+  r.shouldReplace = readBool(requiredMember(json, "shouldReplace"), "shouldReplace");
+  r.reason = readString(requiredMember(json, "reason"), "reason");
   return r;
 }
 

@@ -17,9 +17,9 @@ struct RescoringResult {
   bool shouldReplace = false;
   std::string reason;
 
-  // Throws CodingError for a score that is not finite.
+  // Throws platform::JsonCodingError for a score that is not finite.
   nlohmann::json toJson() const;
-  // Throws CodingError for a missing required key or a value of the wrong type.
+  // Throws platform::JsonCodingError for a missing required key or a value of the wrong type.
   static RescoringResult fromJson(const nlohmann::json& json);
 
   bool operator==(const RescoringResult&) const = default;
