@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QStandardPaths>
 
+#include "app/Editor/VeltoToolsDesign.h"
 #include "app/Model/SessionStore.h"
 #include "app/Model/UserLocale.h"
 
@@ -35,6 +36,7 @@ QListWidget* conversationList(const std::vector<veltovoice::VoiceSession>& sessi
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
   QApplication::setApplicationName("VeltoVoice");
+  veltovoice::VeltoToolsDesign::applyTo(app);
   const auto store = veltovoice::SessionStore::inFolder(applicationFolder());
 
   QMainWindow window;
