@@ -1,0 +1,7 @@
+#include "app/Model/Clipboard.h"
+
+namespace veltovoice {
+
+Clipboard::~Clipboard() = default;
+
+}  // namespace veltovoice

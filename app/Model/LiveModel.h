@@ -1,0 +1,275 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <stop_token>
+#include <string>
+#include <vector>
+
+#include <QCoroTask>
+#include <QObject>
+#include <QUuid>
+
+#include "DevadEvev/SpeakerDiarizer.h"
+#include "app/Model/LiveModelServices.h"
+#include "app/Model/SegmentDeletion.h"
+#include "app/Model/SessionStore.h"
+#include "app/Model/VoiceSession.h"
+
+namespace devadevev {
+class LiveTranscriber;
+class RecordingWriter;
+}  // namespace devadevev
+
+namespace veltovoice {
+
+// The application's one conversation model: the list of conversations, the selection, the state
+// of the running recording, the notice shown to the user, the table of running jobs and the
+// debounced saving of conversations. Views observe its properties and signals and call its
+// operations. GUI thread only: other threads reach it through queued calls that hold it in a
+// QPointer. Its asynchronous operations are coroutines on the GUI thread that check the model
+// still exists after every suspension.
+//
+// Conversations are read by row or id, never kept by reference: a reference or pointer handed out
+// stays valid only until the model next changes its list. The list signals every change: a
+// conversation inserted (its row), removed (its id and former row), changed (its id, once per
+// operation) and the whole list reordered.
+//
+// The operations live in one source file per area: LiveModel.cpp (construction, state,
+// lookups), LiveModelSaving.cpp (saving, renaming, deleting), LiveModelLinking.cpp (linking
+// recordings); later areas add theirs beside them.
+class LiveModel : public QObject {
+  Q_OBJECT
+  Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
+  Q_PROPERTY(OptionalID selectedID READ selectedID WRITE setSelectedID NOTIFY selectedIDChanged)
+  Q_PROPERTY(OptionalID liveID READ liveID NOTIFY liveIDChanged)
+  Q_PROPERTY(std::string volatileText READ volatileText NOTIFY volatileTextChanged)
+  Q_PROPERTY(double elapsed READ elapsed NOTIFY elapsedChanged)
+  Q_PROPERTY(Levels levels READ levels NOTIFY levelsChanged)
+  Q_PROPERTY(bool speakersAvailable READ speakersAvailable NOTIFY speakersAvailableChanged)
+  Q_PROPERTY(std::string status READ status NOTIFY statusChanged)
+  Q_PROPERTY(OptionalNotice notice READ notice WRITE setNotice NOTIFY noticeChanged)
+  Q_PROPERTY(JobTable jobs READ jobs WRITE setJobs NOTIFY jobsChanged)
+  Q_PROPERTY(OptionalDeletion lastSegmentDeletion READ lastSegmentDeletion
+                 WRITE setLastSegmentDeletion NOTIFY lastSegmentDeletionChanged)
+  Q_PROPERTY(OptionalID scrollRequest READ scrollRequest WRITE setScrollRequest
+                 NOTIFY scrollRequestChanged)
+
+ public:
+  // ---- Types -----------------------------------------------------------------------------------
+
+  // The state of the recording machinery.
+  enum class Phase { idle, starting, recording, paused, stopping };
+  Q_ENUM(Phase)
+
+  // The one message shown to the user; with an action the banner offers to open the matching
+  // privacy settings.
+  struct Notice {
+    enum class Action { fullDiskAccess, microphone };
+    std::string text;
+    std::optional<Action> action;
+    bool operator==(const Notice&) const = default;
+  };
+
+  using OptionalID = std::optional<QUuid>;
+  using OptionalNotice = std::optional<Notice>;
+  using OptionalDeletion = std::optional<SegmentDeletion>;
+  using Levels = std::vector<float>;
+  // Progress text of the running job of each conversation.
+  using JobTable = std::map<QUuid, std::string>;
+
+  static constexpr double kSaveDebounceSeconds = 1.0;
+  static constexpr std::size_t kMaxLevels = 240;
+
+  // ---- Construction (LiveModel.cpp) -----------------------------------------------------------
+
+  // A model over the application folder `root` (Sessions, Audio and Models below it; nothing is
+  // created here). Loads every stored conversation, selects the newest and, once the event loop
+  // runs, starts linking conversations without a recording. Reports nothing: unreadable files are
+  // the store's to skip.
+  explicit LiveModel(std::filesystem::path root, LiveModelServices services = {},
+                     QObject* parent = nullptr);
+  // Pending debounced saves are dropped (they hold the model weakly and end when they wake).
+  ~LiveModel() override;
+
+  LiveModel(const LiveModel&) = delete;
+  LiveModel& operator=(const LiveModel&) = delete;
+
+  // The application folder: $XDG_DATA_HOME/VeltoVoice (~/.local/share/VeltoVoice).
+  static std::filesystem::path defaultRoot();
+
+  const SessionStore& store() const { return store_; }
+  // Where the speaker diarizer keeps its model files: root/"Models".
+  const std::filesystem::path& modelsDirectory() const { return modelsDirectory_; }
+  const LiveModelServices& services() const { return services_; }
+
+  // ---- Published state (LiveModel.cpp) --------------------------------------------------------
+
+  Phase phase() const { return phase_; }
+  // The conversation shown in the main window.
+  const OptionalID& selectedID() const { return selectedID_; }
+  // The conversation being recorded, from the moment it exists until the recording stops.
+  const OptionalID& liveID() const { return liveID_; }
+  // The recogniser's not yet final text of the running recording.
+  const std::string& volatileText() const { return volatileText_; }
+  // Recorded seconds of the running (or last) recording.
+  double elapsed() const { return elapsed_; }
+  // Input levels of the running recording, oldest first, at most kMaxLevels.
+  const Levels& levels() const { return levels_; }
+  // Whether the speaker diarizer was prepared for the current (or last) recording.
+  bool speakersAvailable() const { return speakersAvailable_; }
+  // Progress text while starting or stopping; empty otherwise.
+  const std::string& status() const { return status_; }
+  const OptionalNotice& notice() const { return notice_; }
+  const JobTable& jobs() const { return jobs_; }
+  const OptionalDeletion& lastSegmentDeletion() const { return lastSegmentDeletion_; }
+  // A sentence the transcript view is asked to scroll to.
+  const OptionalID& scrollRequest() const { return scrollRequest_; }
+
+  // Each setter changes the field and signals only when the value differs.
+  void setSelectedID(const OptionalID& id);
+  // A notice that differs from the one shown is also written to the log ("知らせ: <text>").
+  void setNotice(const OptionalNotice& notice);
+  void setJobs(const JobTable& jobs);
+  // Puts `text` under `id` in jobs(), or removes the entry when `text` is nothing.
+  void setJob(const QUuid& id, const std::optional<std::string>& text);
+  void setLastSegmentDeletion(const OptionalDeletion& deletion);
+  void setScrollRequest(const OptionalID& id);
+
+  // ---- Conversations (LiveModel.cpp) -----------------------------------------------------------
+
+  // Every conversation, newest first. Valid until the list next changes.
+  const std::vector<VoiceSession>& sessions() const { return sessions_; }
+  int sessionCount() const { return static_cast<int>(sessions_.size()); }
+  // REQUIRES: 0 <= row < sessionCount(). Valid until the list next changes.
+  const VoiceSession& sessionAt(int row) const;
+  // The row of the first conversation with `id`, or nothing.
+  std::optional<int> rowOf(const QUuid& id) const;
+  // The first conversation with `id`, or null. Valid until the list next changes.
+  const VoiceSession* session(const QUuid& id) const;
+  // The conversation whose id is selectedID(), or null. Valid until the list next changes.
+  const VoiceSession* selected() const;
+
+  // Up to three latest transcript lines for the status-bar popover: the last sentences of the
+  // conversation being recorded (else of the newest one), each "<speaker name>：<text>" or the
+  // bare text, followed by the live text while recording; at most three lines in all.
+  std::vector<std::string> latestLines() const;
+
+  // ---- Saving, renaming and deleting (LiveModelSaving.cpp) ------------------------------------
+
+  // Drops the pending debounced save of `id` and writes the conversation now (conversation file
+  // and Markdown). A failed write is logged and shown as a notice; the conversation stays as it
+  // is in memory. An unknown id writes and reports nothing.
+  void saveNow(const QUuid& id);
+
+  // Writes the conversation kSaveDebounceSeconds after the last call for the same id; each call
+  // replaces the pending save of that id. Conversations are debounced independently.
+  void scheduleSave(const QUuid& id);
+
+  // Sets the conversation's title exactly as given (no trimming; empty is kept) and schedules a
+  // save. The Markdown file keeps its name.
+  void renameSession(const QUuid& id, const std::string& title);
+
+  // Removes the conversation's files (conversation file, Markdown, recording; failures ignored)
+  // and the conversation itself; when it was selected, the newest remaining one is selected.
+  // Refuses the conversation being recorded. An unknown id changes nothing.
+  void deleteSession(const QUuid& id);
+
+ signals:
+  void phaseChanged();
+  void selectedIDChanged();
+  void liveIDChanged();
+  void volatileTextChanged();
+  void elapsedChanged();
+  void levelsChanged();
+  void speakersAvailableChanged();
+  void statusChanged();
+  void noticeChanged();
+  void jobsChanged();
+  void lastSegmentDeletionChanged();
+  void scrollRequestChanged();
+
+  // A conversation now stands at `row`.
+  void sessionInserted(int row);
+  // The conversation `id` that stood at `row` has left the list.
+  void sessionRemoved(const QUuid& id, int row);
+  // The conversation `id` changed; once per operation.
+  void sessionChanged(const QUuid& id);
+  // The same conversations now stand in another order.
+  void sessionsReordered();
+
+ protected:
+  // ---- Fields only the model's own operations write (LiveModel.cpp) ----------------------------
+  // Each signals only when the value differs.
+  void setPhase(Phase phase);
+  void setLiveID(const OptionalID& id);
+  void setVolatileText(const std::string& text);
+  void setElapsed(double seconds);
+  // REQUIRES: levels.size() <= kMaxLevels.
+  void setLevels(const Levels& levels);
+  void setSpeakersAvailable(bool available);
+  void setStatus(const std::string& status);
+
+  // ---- Changing the list (LiveModel.cpp) --------------------------------------------------------
+
+  // Applies `edit` to the first conversation with `id` in place and signals sessionChanged once.
+  // Returns false, and signals nothing, when no conversation has the id.
+  bool editSession(const QUuid& id, const std::function<void(VoiceSession&)>& edit);
+  // Puts `session` at `row` and signals sessionInserted.
+  // REQUIRES: 0 <= row <= sessionCount().
+  void insertSession(int row, VoiceSession session);
+  // Removes every conversation with `id`, signalling sessionRemoved for each.
+  void removeSessions(const QUuid& id);
+  // Orders the list by `before` (stable) and signals sessionsReordered when the order changed.
+  void reorderSessions(const std::function<bool(const VoiceSession&, const VoiceSession&)>& before);
+
+ private:
+  // ---- Linking recordings (LiveModelLinking.cpp) -----------------------------------------------
+  // Looks for the Voice Memos recordings of conversations that have none.
+  QCoro::Task<> linkMissingAudio();
+
+  // ---- Saving (LiveModelSaving.cpp) ------------------------------------------------------------
+  QCoro::Task<> debouncedSave(QUuid id, std::stop_token stop);
+
+  // ---- Services and files, constant after construction -----------------------------------------
+  const LiveModelServices services_;
+  const SessionStore store_;
+  const std::filesystem::path modelsDirectory_;
+
+  // ---- Published state -------------------------------------------------------------------------
+  Phase phase_ = Phase::idle;
+  std::vector<VoiceSession> sessions_;
+  OptionalID selectedID_;
+  OptionalID liveID_;
+  std::string volatileText_;
+  double elapsed_ = 0;
+  Levels levels_;
+  bool speakersAvailable_ = false;
+  std::string status_;
+  OptionalNotice notice_;
+  JobTable jobs_;
+  OptionalDeletion lastSegmentDeletion_;
+  OptionalID scrollRequest_;
+
+  // ---- Jobs: the running task-extraction and minutes job of each conversation ------------------
+  std::map<QUuid, std::stop_source> taskJobs_;
+  std::map<QUuid, std::stop_source> minutesJobs_;
+
+  // ---- The running recording; all absent while the phase is idle -------------------------------
+  std::unique_ptr<devadevev::LiveTranscriber> transcriber_;
+  std::unique_ptr<devadevev::SpeakerDiarizer> diarizer_;
+  std::vector<devadevev::SpeakerDiarizer::Turn> turns_;
+  std::optional<std::stop_source> ticker_;
+  std::shared_ptr<devadevev::RecordingWriter> writer_;
+  std::chrono::system_clock::time_point lastLevelAt_;
+
+  // ---- Pending debounced saves, one per conversation -------------------------------------------
+  std::map<QUuid, std::stop_source> saveTasks_;
+};
+
+}  // namespace veltovoice

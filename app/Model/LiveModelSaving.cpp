@@ -1,0 +1,81 @@
+#include "app/Model/LiveModel.h"
+
+#include <exception>
+#include <system_error>
+
+#include <QPointer>
+
+#include "app/Model/AppLog.h"
+#include "app/Model/ModelClock.h"
+#include "platform/sys/Error.h"
+
+namespace veltovoice {
+
+namespace {
+
+std::string uuidText(const QUuid& id) {
+  return id.toString(QUuid::WithoutBraces).toUpper().toStdString();
+}
+
+// The text the user reads about a failure.
+std::string userDescription(const std::exception& error) {
+  if (const auto* own = dynamic_cast<const platform::Error*>(&error)) return own->description();
+  return error.what();
+}
+
+}  // namespace
+
+void LiveModel::saveNow(const QUuid& id) {
+  if (const auto pending = saveTasks_.find(id); pending != saveTasks_.end()) {
+    pending->second.request_stop();
+    saveTasks_.erase(pending);
+  }
+  const VoiceSession* found = session(id);
+  if (!found) return;
+  try {
+    store_.save(*found);
+  } catch (const std::exception& error) {
+    AppLog::error("保存の失敗: 会話 " + uuidText(id) + " " + AppLog::describe(error));
+    setNotice(Notice{"保存できませんでした: " + userDescription(error), std::nullopt});
+  }
+}
+
+void LiveModel::scheduleSave(const QUuid& id) {
+  std::stop_source& pending = saveTasks_[id];
+  pending.request_stop();
+  pending = std::stop_source();
+  debouncedSave(id, pending.get_token());
+}
+
+QCoro::Task<> LiveModel::debouncedSave(QUuid id, std::stop_token stop) {
+  // The model may be gone when the sleep ends; only the weak pointer is used afterwards.
+  QPointer<LiveModel> self(this);
+  co_await services_.clock->sleep(kSaveDebounceSeconds, stop);
+  if (stop.stop_requested() || !self) co_return;
+  self->saveNow(id);
+}
+
+void LiveModel::renameSession(const QUuid& id, const std::string& title) {
+  if (const VoiceSession* found = session(id); found && found->title != title) {
+    editSession(id, [&](VoiceSession& s) { s.title = title; });
+  }
+  scheduleSave(id);
+}
+
+void LiveModel::deleteSession(const QUuid& id) {
+  if (liveID_ == id) return;
+  const VoiceSession* found = session(id);
+  if (!found) return;
+  std::error_code ignored;
+  std::filesystem::remove(store_.conversationFile(id), ignored);
+  if (found->markdownFile) {
+    std::filesystem::remove(store_.sessionsDirectory / *found->markdownFile, ignored);
+  }
+  if (found->audioFile) std::filesystem::remove(store_.audioDirectory / *found->audioFile, ignored);
+  removeSessions(id);
+  if (selectedID_ == id) {
+    setSelectedID(sessions_.empty() ? OptionalID() : OptionalID(sessions_.front().id));
+  }
+}
+
+}  // namespace veltovoice

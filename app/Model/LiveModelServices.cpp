@@ -1,0 +1,51 @@
+#include "app/Model/LiveModelServices.h"
+
+#include "app/Model/Clipboard.h"
+#include "app/Model/DesktopServices.h"
+#include "app/Model/ModelClock.h"
+#include "platform/lm/LanguageModelConfiguration.h"
+#include "platform/lm/SystemLanguageModel.h"
+#include "platform/sys/UnavailableError.h"
+
+namespace veltovoice {
+
+namespace {
+
+class NoDesktop : public DesktopServices {
+ public:
+  void showFileSelected(const std::filesystem::path&) override {}
+  void openFolder(const std::filesystem::path&) override {}
+  void openAddress(const std::string&) override {}
+};
+
+class NoClipboard : public Clipboard {
+ public:
+  void setText(const std::string&) override {}
+};
+
+}  // namespace
+
+LiveModelServices::LiveModelServices()
+    : clock(ModelClock::system()),
+      makeTranscriber([] { return std::make_unique<devadevev::LiveTranscriber>(); }),
+      makeDiarizer([] { return std::make_unique<devadevev::SpeakerDiarizer>(); }),
+      desktop(std::make_shared<NoDesktop>()),
+      clipboard(std::make_shared<NoClipboard>()),
+      chooseFile([](const std::string&, const std::vector<std::string>&) {
+        return std::optional<std::filesystem::path>();
+      }),
+      askConsent([](const ConsentQuestion&) { return false; }),
+      transcribeFile([](const std::filesystem::path&, const std::vector<TimeRange>&,
+                        const std::function<void(double)>&,
+                        std::stop_token) -> std::vector<devadevev::LiveTranscriber::Sentence> {
+        throw platform::UnavailableError("このビルドでは録音から文字起こしできません。");
+      }),
+      diarizeFile([](const std::filesystem::path&, const std::vector<TimeRange>&,
+                     const std::filesystem::path&, const std::function<void(double)>&,
+                     std::stop_token) -> std::vector<devadevev::SpeakerDiarizer::Turn> {
+        throw platform::UnavailableError("このビルドでは話者を聞き分けられません。");
+      }),
+      languageModel(
+          std::make_shared<platform::SystemLanguageModel>(platform::LanguageModelConfiguration{})) {}
+
+}  // namespace veltovoice
