@@ -1,5 +1,7 @@
 #include "speech/Diarizer/Sortformer/SortformerConfig.h"
 
+#include <algorithm>
+
 namespace tesselaudio {
 namespace {
 
@@ -20,7 +22,38 @@ SortformerConfig preset(Variant variant, std::int64_t chunkLen, std::int64_t chu
   return config;
 }
 
+// The speaker count is fixed, so the cache floor does not depend on numSpeakers.
+constexpr std::int64_t kFixedSpeakers = 4;
+
 }  // namespace
+
+SortformerConfig::SortformerConfig(std::optional<Variant> modelVariant,
+                                   ModelNames::Sortformer::ModelPrecision precision,
+                                   std::int64_t chunkLen, std::int64_t chunkLeftContext,
+                                   std::int64_t chunkRightContext, std::int64_t fifoLen,
+                                   std::int64_t spkcacheLen, std::int64_t spkcacheUpdatePeriod,
+                                   float silenceThreshold, std::int64_t spkcacheSilFramesPerSpk,
+                                   float predScoreThreshold, float scoresBoostLatest,
+                                   float strongBoostRate, float weakBoostRate,
+                                   float minPosScoresRate, bool debugMode)
+    : modelVariant(modelVariant),
+      precision(precision),
+      chunkLen(std::max<std::int64_t>(chunkLen, 1)),
+      chunkLeftContext(chunkLeftContext),
+      chunkRightContext(chunkRightContext),
+      fifoLen(fifoLen),
+      spkcacheLen(std::max(spkcacheLen, (spkcacheSilFramesPerSpk + 1) * kFixedSpeakers)),
+      spkcacheSilFramesPerSpk(spkcacheSilFramesPerSpk),
+      debugMode(debugMode),
+      silenceThreshold(silenceThreshold),
+      predScoreThreshold(predScoreThreshold),
+      scoresBoostLatest(scoresBoostLatest),
+      strongBoostRate(strongBoostRate),
+      weakBoostRate(weakBoostRate),
+      minPosScoresRate(minPosScoresRate) {
+  this->spkcacheUpdatePeriod =
+      std::max(this->chunkLen, std::min(spkcacheUpdatePeriod, fifoLen + this->chunkLen));
+}
 
 float SortformerConfig::frameDurationSeconds() const {
   return static_cast<float>(subsamplingFactor) * static_cast<float>(melStride) /

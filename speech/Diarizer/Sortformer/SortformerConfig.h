@@ -18,6 +18,22 @@ namespace tesselaudio {
 //   SortformerConfig config = SortformerConfig::balancedV2_1();
 //   auto file = ModelNames::Sortformer::bundle(config);  // "v3/fp16/SortformerNvidiaLow_v2.1.mlmodelc"
 struct SortformerConfig {
+  // The declared defaults (no variant, fp16).
+  SortformerConfig() = default;
+
+  // A configuration from the caller's values, clamped in this order: chunkLen to at least 1;
+  // spkcacheLen to at least (spkcacheSilFramesPerSpk + 1) × 4, so the cache keeps one frame per
+  // speaker beside its silence frames; spkcacheUpdatePeriod to chunkLen ... fifoLen + chunkLen.
+  // The fields that are not arguments keep their declared values.
+  SortformerConfig(std::optional<ModelNames::Sortformer::Variant> modelVariant,
+                   ModelNames::Sortformer::ModelPrecision precision, std::int64_t chunkLen,
+                   std::int64_t chunkLeftContext, std::int64_t chunkRightContext,
+                   std::int64_t fifoLen, std::int64_t spkcacheLen,
+                   std::int64_t spkcacheUpdatePeriod, float silenceThreshold,
+                   std::int64_t spkcacheSilFramesPerSpk, float predScoreThreshold,
+                   float scoresBoostLatest, float strongBoostRate, float weakBoostRate,
+                   float minPosScoresRate, bool debugMode);
+
   // The published variant this configuration belongs to; chooses the model file.
   std::optional<ModelNames::Sortformer::Variant> modelVariant;
   ModelNames::Sortformer::ModelPrecision precision = ModelNames::Sortformer::ModelPrecision::fp16;

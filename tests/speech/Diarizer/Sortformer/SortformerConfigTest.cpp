@@ -89,5 +89,49 @@ TEST(SortformerConfigTest, CompatibilityIgnoresHowTheSpanIsSplit) {
   EXPECT_FALSE(SortformerConfig::fastV2_1().isCompatible(SortformerConfig::balancedV2_1()));
 }
 
+TEST(SortformerConfigTest, InitialiserClampsInOrder) {
+  struct Case {
+    const char* name;
+    std::int64_t chunkLen, fifoLen, spkcacheLen, spkcacheUpdatePeriod, silFramesPerSpk;
+    std::int64_t wantChunkLen, wantSpkcacheLen, wantUpdatePeriod;
+  };
+  const Case cases[] = {
+      {"chunkLenZeroBecomesOne", 0, 40, 188, 31, 3, 1, 188, 31},
+      {"cacheHoldsOneFramePerSpeakerBesideSilence", 6, 40, 10, 31, 3, 6, 16, 31},
+      {"periodCappedAtFifoPlusChunk", 6, 40, 188, 500, 3, 6, 188, 46},
+      {"periodAtLeastChunk", 6, 40, 188, 2, 3, 6, 188, 6},
+      {"periodFloorUsesClampedChunk", 0, 0, 188, 0, 3, 1, 188, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const SortformerConfig config(Variant::balancedV2_1, ModelPrecision::palettized, c.chunkLen, 2,
+                                  5, c.fifoLen, c.spkcacheLen, c.spkcacheUpdatePeriod, 0.3f,
+                                  c.silFramesPerSpk, 0.4f, 0.06f, 0.7f, 1.4f, 0.6f, true);
+    EXPECT_EQ(config.chunkLen, c.wantChunkLen);
+    EXPECT_EQ(config.spkcacheLen, c.wantSpkcacheLen);
+    EXPECT_EQ(config.spkcacheUpdatePeriod, c.wantUpdatePeriod);
+    // Everything else is stored as given, and the fixed fields keep their values.
+    EXPECT_EQ(config.modelVariant, Variant::balancedV2_1);
+    EXPECT_EQ(config.precision, ModelPrecision::palettized);
+    EXPECT_EQ(config.chunkLeftContext, 2);
+    EXPECT_EQ(config.chunkRightContext, 5);
+    EXPECT_EQ(config.fifoLen, c.fifoLen);
+    EXPECT_EQ(config.spkcacheSilFramesPerSpk, c.silFramesPerSpk);
+    EXPECT_FLOAT_EQ(config.silenceThreshold, 0.3f);
+    EXPECT_FLOAT_EQ(config.predScoreThreshold, 0.4f);
+    EXPECT_FLOAT_EQ(config.scoresBoostLatest, 0.06f);
+    EXPECT_FLOAT_EQ(config.strongBoostRate, 0.7f);
+    EXPECT_FLOAT_EQ(config.weakBoostRate, 1.4f);
+    EXPECT_FLOAT_EQ(config.minPosScoresRate, 0.6f);
+    EXPECT_TRUE(config.debugMode);
+    EXPECT_EQ(config.numSpeakers, 4);
+    EXPECT_EQ(config.preEncoderDims, 512);
+    EXPECT_EQ(config.subsamplingFactor, 8);
+    EXPECT_EQ(config.sampleRate, 16000);
+    EXPECT_EQ(config.melFeatures, 128);
+    EXPECT_EQ(config.maxIndex, 99999);
+  }
+}
+
 }  // namespace
 }  // namespace tesselaudio
