@@ -106,4 +106,9 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
   syncFolder(path.parent_path());
 }
 
+bool createEmptyFile(const std::filesystem::path& path) {
+  FileDescriptor fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+  return fd.get() >= 0;
+}
+
 }  // namespace platform

@@ -18,4 +18,8 @@ std::string readFile(const std::filesystem::path& path);
 // temporary file removed.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// Creates an empty file at `path` (mode 0666 less the umask), emptying a file already there.
+// Returns false when the system refuses (no such folder, no permission, a folder at `path`).
+bool createEmptyFile(const std::filesystem::path& path);
+
 }  // namespace platform

@@ -13,4 +13,10 @@ std::filesystem::path applicationSupportDirectory() {
   return std::filesystem::path(Environment::value("HOME").value_or("")) / ".local" / "share";
 }
 
+std::filesystem::path temporaryDirectory() {
+  const auto tmp = Environment::value("TMPDIR");
+  if (tmp && !tmp->empty()) return *tmp;
+  return "/tmp";
+}
+
 }  // namespace platform::StandardPaths

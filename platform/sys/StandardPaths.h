@@ -12,5 +12,8 @@ namespace StandardPaths {
 // is an absolute path, else $HOME/.local/share. Creates nothing.
 std::filesystem::path applicationSupportDirectory();
 
+// The user's temporary folder: $TMPDIR when it is set and not empty, else /tmp. Creates nothing.
+std::filesystem::path temporaryDirectory();
+
 }  // namespace StandardPaths
 }  // namespace platform
