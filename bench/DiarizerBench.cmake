@@ -1,3 +1,3 @@
 velto_add_benchmark(bench_diarizer
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/DiarizerTimelineBench.cpp
-  LIBS tesselaudio)
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/DiarizerTimelineBench.cpp ${CMAKE_CURRENT_LIST_DIR}/SortformerBench.cpp
+  LIBS tesselaudio test_support)

@@ -4,11 +4,13 @@
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <map>
 #include <string>
 #include <utility>
 
 #include <fmt/format.h>
+#include <fmt/ranges.h>
 
 #include "platform/ml/MLDictionaryFeatureProvider.h"
 #include "platform/ml/MLModel.h"
@@ -19,7 +21,15 @@
 #include "speech/Diarizer/Sortformer/SortformerError.h"
 #include "speech/Shared/ANEMemoryOptimizer.h"
 #include "speech/Shared/AppLogger.h"
+#include "speech/Shared/Download/DownloadConfig.h"
+#include "speech/Shared/Download/ModelCache.h"
+#include "speech/Shared/Download/ModelCachePreservingError.h"
+#include "speech/Shared/Download/ModelHub.h"
+#include "speech/Shared/Download/RetryPolicy.h"
 #include "speech/Shared/MLModelConfigurationUtils.h"
+#include "speech/Shared/ModelNames.h"
+#include "speech/Shared/Repo.h"
+#include "speech/Shared/SystemInfoReporter.h"
 
 namespace tesselaudio {
 namespace {
@@ -97,6 +107,54 @@ std::string_view caseName(ModelNames::Sortformer::Variant variant) {
   return "";
 }
 
+std::string describe(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const platform::Error& e) {
+    return e.description();
+  } catch (const std::exception& e) {
+    return e.what();
+  } catch (...) {
+    return "unknown error";
+  }
+}
+
+bool preservesModelCache(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const ModelCachePreservingError& e) {
+    return e.preservesModelCache();
+  } catch (...) {
+    return false;
+  }
+}
+
+// Decides after a failed first hub load, logging why: true to purge the file and try once more,
+// false to pass the error on with the cache kept.
+bool purgeAfterFirstFailure(const std::exception_ptr& error) {
+  const auto description = describe(error);
+  if (ModelHub::offlineMode()) {
+    logger().warning("Offline mode: load failed and re-download blocked. " + description);
+    return false;
+  }
+  if (RetryPolicy::isCancellation(error)) {
+    logger().info("Load cancelled; preserving model cache. " + description);
+    return false;
+  }
+  if (RetryPolicy::isRetryable(error)) {
+    logger().warning("Load failed with transient network error; preserving model cache for resume. " +
+                     description);
+    return false;
+  }
+  // Bundles this build cannot run would only come back the same after a purge.
+  if (preservesModelCache(error)) {
+    logger().warning("Load failed for a reason outside the model cache; preserving it. " + description);
+    return false;
+  }
+  logger().warning("First load failed: " + description);
+  return true;
+}
+
 }  // namespace
 
 SortformerModels::SortformerModels(const SortformerConfig& config,
@@ -129,11 +187,60 @@ SortformerModels SortformerModels::load(const SortformerConfig& config,
 
   const auto units = computeUnits.value_or(recommendedComputeUnits(config));
   const auto configuration = MLModelConfigurationUtils::defaultConfiguration(units);
-  auto model = std::make_shared<const platform::MLModel>(compiled, configuration);
+  std::shared_ptr<const platform::MLModel> model = ModelHub::openCompiledModel(compiled, configuration);
   logger().info(fmt::format("Loaded main Sortformer model (computeUnits={})", static_cast<int>(units)));
   const double elapsed = secondsSince(start);
   logger().info(fmt::format("Models loaded in {:.2f}s", elapsed));
   return SortformerModels(config, std::move(model), elapsed);
+}
+
+SortformerModels SortformerModels::loadFromHuggingFace(
+    const SortformerConfig& config, const std::optional<std::filesystem::path>& cacheDirectory,
+    std::optional<MLComputeUnits> computeUnits, ProgressHandler progressHandler,
+    std::stop_token stop) {
+  logger().info("Loading Sortformer models from HuggingFace...");
+  const auto start = Clock::now();
+  const auto directory = cacheDirectory.value_or(MLModelConfigurationUtils::defaultModelsDirectory());
+  if (!config.modelVariant) throw SortformerError::modelLoadFailed("Unsupported Sortformer configuration");
+
+  const std::string name = config.modelVariant->fileName(config.precision);
+  logger().info(fmt::format("Downloading Sortformer models from HuggingFace from bundle: {}...", name));
+  const auto units = computeUnits.value_or(recommendedComputeUnits(config));
+  SystemInfoReporter::shared().logIfNeeded(logger());
+
+  const std::vector<std::string> names = {name};
+  auto attempt = [&] {
+    return ModelHub::loadModelsOnce(Repo::sortformer, names, directory, units, name,
+                                    DownloadConfig::default_(), progressHandler, stop);
+  };
+  ModelHub::ModelMap models;
+  try {
+    models = attempt();
+  } catch (...) {
+    const auto error = std::current_exception();
+    if (!purgeAfterFirstFailure(error)) throw;
+    logger().info(fmt::format("Deleting {} and re-downloading\u2026", fmt::join(names, ", ")));
+    ModelCache::purgeCorruptedFiles(names, directory / Repo(Repo::sortformer).folderName());
+    try {
+      models = attempt();
+    } catch (...) {
+      const auto second = std::current_exception();
+      if (!RetryPolicy::isCancellation(second)) {
+        auto required = ModelNames::getRequiredModelNames(Repo::sortformer, name);
+        required.insert(names.begin(), names.end());
+        ModelHub::logLoadFailureSizeDiagnosis(Repo::sortformer, directory, required, stop);
+      }
+      throw;
+    }
+  }
+
+  const auto model = models.find(name);
+  if (model == models.end() || !model->second) {
+    throw SortformerError::modelLoadFailed("Failed to load Sortformer models from HuggingFace");
+  }
+  const double elapsed = secondsSince(start);
+  logger().info(fmt::format("Sortformer models loaded from HuggingFace in {:.2f}s", elapsed));
+  return SortformerModels(config, model->second, elapsed);
 }
 
 MLComputeUnits SortformerModels::recommendedComputeUnits(const SortformerConfig& config) {

@@ -29,6 +29,7 @@
 #include "platform/ml/MLComputeUnits.h"
 #include "platform/ml/MLModelConfiguration.h"
 #include "speech/Diarizer/Sortformer/SortformerConfig.h"
+#include "speech/Shared/Download/DownloadProgress.h"
 
 namespace platform {
 class MLModel;
@@ -92,6 +93,17 @@ struct SortformerModels {
                                const std::filesystem::path& mainModelPath,
                                std::optional<platform::MLComputeUnits> computeUnits,
                                std::stop_token stop);
+
+  // Loads config.modelVariant's file at config.precision from the model hub into
+  // `cacheDirectory` (default: the library's models folder), downloading what is missing; after a
+  // failure that the cache may have caused, deletes the file and tries once more. Throws
+  // SortformerError::modelLoadFailed("Unsupported Sortformer configuration") for a configuration
+  // without a variant (before any request), the hub's download or load errors otherwise, and
+  // CancellationError when `stop` is requested.
+  static SortformerModels loadFromHuggingFace(
+      const SortformerConfig& config, const std::optional<std::filesystem::path>& cacheDirectory,
+      std::optional<platform::MLComputeUnits> computeUnits, ProgressHandler progressHandler,
+      std::stop_token stop);
 
   // CPU only for the fp16 high-context variants on machines with less than 8 GiB of memory
   // (logging a warning), all units otherwise.

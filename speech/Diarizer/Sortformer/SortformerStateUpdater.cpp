@@ -281,6 +281,8 @@ void SortformerStateUpdater::compressSpkcache(SortformerStreamingState& state) c
   const std::int64_t l = state.spkcacheLength;
   const std::int64_t k = config_.spkcacheLen;
   const auto& preds = *state.spkcachePreds;
+  assert(preds.size() >= size(l * n) && state.spkcache.size() >= size(l * d));
+  assert(state.meanSilenceEmbedding.size() == size(d));
 
   const std::int64_t perSpeaker = k / n - s;
   const auto budget = [&](float rate) {
