@@ -33,6 +33,10 @@ AudioError AudioError::mismatchedFormat(const std::string& detail) {
   return AudioError(formatMismatch, fmt::format("audio format mismatch: {}", detail));
 }
 
+AudioError AudioError::formatUnusable(const std::string& path, const std::string& detail) {
+  return AudioError(unusableFormat, fmt::format("cannot use audio file '{}': {}", path, detail));
+}
+
 std::string AudioError::ffmpegMessage(int errnum) {
   char text[AV_ERROR_MAX_STRING_SIZE] = {};
   if (av_strerror(errnum, text, sizeof text) < 0) return fmt::format("FFmpeg error {}", errnum);

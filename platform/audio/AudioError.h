@@ -16,6 +16,7 @@ class AudioError : public Error {
     readFailed = 3,         // decoding failed, or the stream ended before its length
     writeFailed = 4,        // encoding or writing failed
     formatMismatch = 5,     // a buffer in another format than the one required
+    unusableFormat = 6,     // a file's audio stream reports no sample rate or no channels
   };
 
   static AudioError openFailed(const std::string& path, const std::string& detail);
@@ -23,6 +24,7 @@ class AudioError : public Error {
   static AudioError readError(const std::string& path, const std::string& detail);
   static AudioError writeError(const std::string& path, const std::string& detail);
   static AudioError mismatchedFormat(const std::string& detail);
+  static AudioError formatUnusable(const std::string& path, const std::string& detail);
 
   // FFmpeg's text for one of its error numbers.
   static std::string ffmpegMessage(int errnum);

@@ -2,8 +2,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -61,9 +63,22 @@ class Decoder {
     if (status < 0) throw AudioError::openFailed(path, AudioError::ffmpegMessage(status));
     const AVCodec* codec = nullptr;
     status = av_find_best_stream(format_.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (status < 0 || !codec) throw AudioError::openFailed(path, "no decodable audio stream");
+    if (status < 0 || !codec) {
+      // FFmpeg passes over audio streams without a rate or channels when it picks one.
+      for (unsigned i = 0; i < format_->nb_streams; ++i) {
+        const AVCodecParameters& parameters = *format_->streams[i]->codecpar;
+        if (parameters.codec_type == AVMEDIA_TYPE_AUDIO &&
+            (parameters.sample_rate <= 0 || parameters.ch_layout.nb_channels <= 0)) {
+          throw AudioError::formatUnusable(path, "the audio stream has no sample rate or no channels");
+        }
+      }
+      throw AudioError::openFailed(path, "no decodable audio stream");
+    }
     streamIndex_ = status;
     stream_ = format_->streams[streamIndex_];
+    if (stream_->codecpar->sample_rate <= 0 || stream_->codecpar->ch_layout.nb_channels <= 0) {
+      throw AudioError::formatUnusable(path, "the audio stream has no sample rate or no channels");
+    }
     codec_.reset(avcodec_alloc_context3(codec));
     if (!codec_) throw AudioError::openFailed(path, "out of memory");
     status = avcodec_parameters_to_context(codec_.get(), stream_->codecpar);
@@ -72,7 +87,7 @@ class Decoder {
     status = avcodec_open2(codec_.get(), codec, nullptr);
     if (status < 0) throw AudioError::openFailed(path, AudioError::ffmpegMessage(status));
     if (codec_->sample_rate <= 0 || codec_->ch_layout.nb_channels <= 0) {
-      throw AudioError::openFailed(path, "the audio stream has no sample rate or no channels");
+      throw AudioError::formatUnusable(path, "the audio stream has no sample rate or no channels");
     }
     packet_.reset(av_packet_alloc());
     frame_.reset(av_frame_alloc());
@@ -84,13 +99,41 @@ class Decoder {
   int sampleRate() const { return codec_->sample_rate; }
   int channels() const { return codec_->ch_layout.nb_channels; }
 
+  // Whether frame timestamps count samples exactly, so that a seek can be placed by them.
+  bool hasExactTimestamps() const {
+    return !(format_->iformat->flags & AVFMT_NOTIMESTAMPS) && stream_->time_base.num == 1 &&
+           stream_->time_base.den == sampleRate();
+  }
+
+  // Frames the decoder needs before a seek target to give it exactly (an AAC frame depends on
+  // the one before it; Opus asks for its own pre-roll).
+  std::int64_t prerollFrames() const {
+    return std::max<std::int64_t>({4096, 2 * std::int64_t{codec_->frame_size},
+                                   std::int64_t{stream_->codecpar->seek_preroll}});
+  }
+
+  // Moves the demuxer to the last packet at or before `timestamp` (in samples) and empties the
+  // decoder. Returns false when the container cannot seek there.
+  bool seek(std::int64_t timestamp) {
+    if (avformat_seek_file(format_.get(), streamIndex_, INT64_MIN, timestamp, timestamp, 0) < 0) {
+      return false;
+    }
+    avcodec_flush_buffers(codec_.get());
+    return true;
+  }
+
   // Appends the next decoded frame to `into`; returns its frame count, 0 at the end of the stream.
+  // `timestamp`, when given, receives the frame's start in samples, if the stream tells it.
   // Throws AudioError::readFailed on a damaged stream.
-  int decodeNext(Planes& into) {
+  int decodeNext(Planes& into, std::optional<std::int64_t>* timestamp = nullptr) {
     for (;;) {
       int status = avcodec_receive_frame(codec_.get(), frame_.get());
       if (status == 0) {
         const int frames = frame_->nb_samples;
+        if (timestamp) {
+          const std::int64_t t = frame_->best_effort_timestamp;
+          *timestamp = t == AV_NOPTS_VALUE ? std::nullopt : std::optional<std::int64_t>(t);
+        }
         append(into);
         av_frame_unref(frame_.get());
         if (frames > 0) return frames;
@@ -194,27 +237,128 @@ std::int64_t countDecodedFrames(const std::string& path) {
 
 }  // namespace
 
+// The decoder and the frames it decoded ahead of the reader, with what it takes to move to any
+// frame: seek by timestamp where the stream counts samples exactly, else decode from the start.
 struct AudioFile::Impl {
-  explicit Impl(const std::string& path) : decoder(path) {}
+  explicit Impl(std::string p) : path(std::move(p)), decoder(std::make_unique<Decoder>(path)) {}
 
-  Decoder decoder;
+  std::string path;
+  std::unique_ptr<Decoder> decoder;
   Planes pending;              // decoded frames not handed out yet
   std::size_t pendingStart = 0;
+  std::int64_t pendingPosition = 0;  // the file frame of pending[.][pendingStart]
   bool ended = false;
+  // The timestamp of frame 0 (after priming), learnt from the first frame decoded from the start.
+  bool originLearnt = false;
+  std::optional<std::int64_t> origin;
 
   std::size_t available() const { return pending.empty() ? 0 : pending[0].size() - pendingStart; }
+
+  void dropPending() {
+    for (auto& plane : pending) plane.clear();
+    pendingStart = 0;
+  }
+
+  // Decodes one more frame behind the pending ones; false at the end of the stream.
+  bool decodeMore() {
+    if (pendingStart > 0) {
+      for (auto& plane : pending) plane.erase(plane.begin(), plane.begin() + pendingStart);
+      pendingStart = 0;
+    }
+    const bool fromStart = !originLearnt;
+    std::optional<std::int64_t> timestamp;
+    const int frames = decoder->decodeNext(pending, fromStart ? &timestamp : nullptr);
+    if (fromStart) {
+      originLearnt = true;
+      origin = timestamp;
+    }
+    if (frames == 0) ended = true;
+    return frames > 0;
+  }
+
+  // Opens the file afresh at frame 0.
+  void rewind() {
+    decoder = std::make_unique<Decoder>(path);
+    pending.clear();
+    pendingStart = 0;
+    pendingPosition = 0;
+    ended = false;
+    originLearnt = false;
+  }
+
+  // Decodes forward, dropping everything before `target`; stops early at the end of the stream.
+  void decodeForwardTo(std::int64_t target) {
+    while (pendingPosition + static_cast<std::int64_t>(available()) <= target && !ended) {
+      pendingPosition += static_cast<std::int64_t>(available());
+      dropPending();
+      decodeMore();
+    }
+    const auto skip = std::min<std::int64_t>(target - pendingPosition,
+                                             static_cast<std::int64_t>(available()));
+    pendingStart += static_cast<std::size_t>(skip);
+    pendingPosition += skip;
+  }
+
+  // Seeks to a packet a pre-roll before `target`, then decodes up to it. False when the stream
+  // cannot be placed by timestamps; the decoder is then in an unknown place.
+  bool seekBefore(std::int64_t target) {
+    const std::int64_t from = target - decoder->prerollFrames();
+    if (from <= 0 || !decoder->hasExactTimestamps()) return false;
+    if (!originLearnt) {
+      rewind();
+      decodeMore();
+    }
+    if (!origin) return false;
+    if (!decoder->seek(*origin + from)) return false;
+    pending.clear();
+    pendingStart = 0;
+    ended = false;
+    std::optional<std::int64_t> timestamp;
+    if (decoder->decodeNext(pending, &timestamp) == 0) {
+      // Nothing left to decode there (a cut file): the read that follows reports it.
+      ended = true;
+      pendingPosition = target;
+      return true;
+    }
+    if (!timestamp || *timestamp - *origin > target) return false;
+    pendingPosition = *timestamp - *origin;
+    decodeForwardTo(target);
+    return true;
+  }
+
+  // Makes `target` the next frame handed out.
+  void moveTo(std::int64_t target) {
+    const auto end = pendingPosition + static_cast<std::int64_t>(available());
+    if (target >= pendingPosition && target < end) {
+      pendingStart += static_cast<std::size_t>(target - pendingPosition);
+      pendingPosition = target;
+      return;
+    }
+    // A short hop forward costs less to decode than a seek with its pre-roll.
+    if (target >= end && target - end <= 2 * decoder->prerollFrames()) {
+      decodeForwardTo(target);
+      return;
+    }
+    if (seekBefore(target)) return;
+    rewind();
+    decodeForwardTo(target);
+  }
 };
 
 AudioFile::AudioFile(const std::filesystem::path& path)
     : path_(path),
       impl_(std::make_unique<Impl>(path.string())),
-      processingFormat_(AudioFormat::float32(impl_->decoder.sampleRate(),
-                                             static_cast<std::uint32_t>(impl_->decoder.channels()))) {
-  length_ = containerLength(impl_->decoder);
+      processingFormat_(AudioFormat::float32(impl_->decoder->sampleRate(),
+                                             static_cast<std::uint32_t>(impl_->decoder->channels()))) {
+  length_ = containerLength(*impl_->decoder);
   if (length_ < 0) length_ = countDecodedFrames(path.string());
 }
 
 AudioFile::~AudioFile() = default;
+
+void AudioFile::setFramePosition(std::int64_t frame) {
+  framePosition_ = std::clamp<std::int64_t>(frame, 0, length_);
+}
 
 void AudioFile::read(PcmBuffer& buffer, std::uint32_t frames) {
   if (!(buffer.format() == processingFormat_)) {
@@ -225,21 +369,18 @@ void AudioFile::read(PcmBuffer& buffer, std::uint32_t frames) {
   const auto wanted = static_cast<std::size_t>(
       std::min<std::int64_t>({std::int64_t{frames}, std::int64_t{buffer.frameCapacity()}, left}));
   buffer.setFrameLength(0);
-  while (impl_->available() < wanted && !impl_->ended) {
-    if (impl_->pendingStart > 0) {
-      for (auto& plane : impl_->pending) plane.erase(plane.begin(), plane.begin() + impl_->pendingStart);
-      impl_->pendingStart = 0;
-    }
-    if (impl_->decoder.decodeNext(impl_->pending) == 0) impl_->ended = true;
-  }
+  if (wanted == 0) return;
+  if (impl_->pendingPosition != framePosition_) impl_->moveTo(framePosition_);
+  while (impl_->available() < wanted && !impl_->ended) impl_->decodeMore();
   if (impl_->available() < wanted) {
     throw AudioError::readError(path_.string(), "the audio stream ends before the file's length");
   }
   float* const* planes = buffer.floatChannelData();
-  for (std::size_t c = 0; c < impl_->pending.size() && wanted > 0; ++c) {
+  for (std::size_t c = 0; c < impl_->pending.size(); ++c) {
     std::memcpy(planes[c], impl_->pending[c].data() + impl_->pendingStart, sizeof(float) * wanted);
   }
   impl_->pendingStart += wanted;
+  impl_->pendingPosition += static_cast<std::int64_t>(wanted);
   buffer.setFrameLength(static_cast<std::uint32_t>(wanted));
   framePosition_ += static_cast<std::int64_t>(wanted);
 }

@@ -10,7 +10,7 @@
 namespace platform {
 
 // Reads an audio file of any format FFmpeg decodes, as 32-bit float, non-interleaved frames at the
-// file's own rate and channel count, from the start to the end. The length is exact: where the
+// file's own rate and channel count, from any frame to the end. The length is exact: where the
 // container records the encoded frame count (MPEG-4 with its edit list, WAV, AIFF, CAF, FLAC) it is
 // taken from there, with the codec's priming and padding dropped; elsewhere (raw AAC, MP3, ...) the
 // frames are counted by decoding once when the file is opened. One thread at a time.
@@ -18,7 +18,8 @@ class AudioFile {
  public:
   // Opens `path` for reading.
   // Throws AudioError::cannotOpen with FFmpeg's message when the file cannot be opened or holds no
-  // decodable audio stream.
+  // decodable audio stream, and AudioError::unusableFormat when its stream reports no sample rate
+  // or no channels.
   explicit AudioFile(const std::filesystem::path& path);
   ~AudioFile();
 
@@ -35,6 +36,14 @@ class AudioFile {
 
   // The frame the next read starts at.
   std::int64_t framePosition() const { return framePosition_; }
+
+  // Makes `frame`, clamped to [0, length()], the frame the next read starts at, to the sample:
+  // frame n is the nth frame after the encoder's priming (as the MPEG-4 edit list gives it). The
+  // work happens in that read, which seeks to a point a little before the frame, where the stream's
+  // timestamps count samples exactly (MPEG-4, WAV, FLAC, Ogg, ...), decodes and drops the frames
+  // before it; elsewhere (MP3, raw AAC) it decodes from the start. Never throws; a damaged or cut
+  // file fails that read.
+  void setFramePosition(std::int64_t frame);
 
   // Reads up to `frames` frames (at most the buffer's capacity, at most what is left before
   // length()) into `buffer`, sets its frameLength to the frames read (0 at the end of the file) and

@@ -6,7 +6,9 @@
 #include <numbers>
 
 extern "C" {
+#include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 }
 
 #include <stdexcept>
@@ -30,6 +32,19 @@ std::vector<float> click(std::size_t frames, std::size_t at, float amplitude) {
   return samples;
 }
 
+std::vector<float> bursts(double sampleRate, double seconds, const std::vector<double>& starts,
+                          double burstSeconds) {
+  std::vector<float> track(static_cast<std::size_t>(seconds * sampleRate), 0.0f);
+  const auto length = static_cast<std::size_t>(burstSeconds * sampleRate);
+  for (double start : starts) {
+    const auto first = static_cast<std::size_t>(start * sampleRate);
+    for (std::size_t i = 0; i < length && first + i < track.size(); ++i) {
+      track[first + i] = 0.3f * static_cast<float>(std::sin(2 * std::numbers::pi * 440 * i / sampleRate));
+    }
+  }
+  return track;
+}
+
 std::unique_ptr<platform::PcmBuffer> floatBuffer(double sampleRate, const Channels& channels) {
   const auto frames = static_cast<std::uint32_t>(channels.at(0).size());
   auto buffer = platform::PcmBuffer::make(
@@ -47,6 +62,93 @@ void writeAac(const std::filesystem::path& path, double sampleRate, const Channe
       path, {sampleRate, static_cast<std::uint32_t>(channels.size()), bitRate});
   writer.write(*floatBuffer(sampleRate, channels));
   writer.close();
+}
+
+namespace {
+
+// Stores `value` as sample `index` of `channel` in `frame`, in the frame's sample type.
+void putSample(AVFrame& frame, int channel, int index, float value) {
+  const auto format = static_cast<AVSampleFormat>(frame.format);
+  const bool planar = av_sample_fmt_is_planar(format);
+  const int channels = frame.ch_layout.nb_channels;
+  const int slot = planar ? index : index * channels + channel;
+  std::uint8_t* data = frame.extended_data[planar ? channel : 0];
+  const float clamped = std::clamp(value, -1.0f, 1.0f);
+  switch (av_get_packed_sample_fmt(format)) {
+    case AV_SAMPLE_FMT_FLT: reinterpret_cast<float*>(data)[slot] = value; break;
+    case AV_SAMPLE_FMT_S16:
+      reinterpret_cast<std::int16_t*>(data)[slot] = static_cast<std::int16_t>(std::lround(clamped * 32767));
+      break;
+    case AV_SAMPLE_FMT_S32:
+      reinterpret_cast<std::int32_t*>(data)[slot] =
+          static_cast<std::int32_t>(std::llround(double{clamped} * 2147483647.0));
+      break;
+    default: throw std::runtime_error("encode: unsupported sample type");
+  }
+}
+
+}  // namespace
+
+void writeEncoded(const std::filesystem::path& path, double sampleRate, const Channels& channels,
+                  const char* encoder, std::int64_t bitRate) {
+  auto check = [](int status, const char* what) {
+    if (status < 0) throw std::runtime_error(std::string("encode: ") + what);
+  };
+  const AVCodec* codec = avcodec_find_encoder_by_name(encoder);
+  if (!codec) throw std::runtime_error(std::string("encode: no encoder ") + encoder);
+  AVFormatContext* output = nullptr;
+  check(avformat_alloc_output_context2(&output, nullptr, nullptr, path.c_str()), "container");
+  AVCodecContext* context = avcodec_alloc_context3(codec);
+  context->sample_rate = static_cast<int>(sampleRate);
+  av_channel_layout_default(&context->ch_layout, static_cast<int>(channels.size()));
+  context->sample_fmt = codec->sample_fmts ? codec->sample_fmts[0] : AV_SAMPLE_FMT_S16;
+  for (const AVSampleFormat* f = codec->sample_fmts; f && *f != AV_SAMPLE_FMT_NONE; ++f) {
+    if (*f == AV_SAMPLE_FMT_FLTP || *f == AV_SAMPLE_FMT_FLT) context->sample_fmt = *f;
+  }
+  context->bit_rate = bitRate;
+  context->time_base = AVRational{1, context->sample_rate};
+  if (output->oformat->flags & AVFMT_GLOBALHEADER) context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  check(avcodec_open2(context, codec, nullptr), "open encoder");
+  AVStream* stream = avformat_new_stream(output, nullptr);
+  check(avcodec_parameters_from_context(stream->codecpar, context), "parameters");
+  stream->time_base = context->time_base;
+  check(avio_open(&output->pb, path.c_str(), AVIO_FLAG_WRITE), "create");
+  check(avformat_write_header(output, nullptr), "header");
+
+  AVPacket* packet = av_packet_alloc();
+  auto drain = [&] {
+    while (avcodec_receive_packet(context, packet) == 0) {
+      av_packet_rescale_ts(packet, context->time_base, stream->time_base);
+      packet->stream_index = 0;
+      check(av_interleaved_write_frame(output, packet), "write");
+    }
+  };
+  const int frameSize = context->frame_size > 0 ? context->frame_size : 4096;
+  const auto total = static_cast<int>(channels.at(0).size());
+  AVFrame* frame = av_frame_alloc();
+  for (int at = 0; at < total; at += frameSize) {
+    const int n = std::min(frameSize, total - at);
+    frame->nb_samples = n;
+    frame->format = context->sample_fmt;
+    frame->sample_rate = context->sample_rate;
+    check(av_channel_layout_copy(&frame->ch_layout, &context->ch_layout), "layout");
+    check(av_frame_get_buffer(frame, 0), "frame");
+    for (int c = 0; c < static_cast<int>(channels.size()); ++c) {
+      for (int i = 0; i < n; ++i) putSample(*frame, c, i, channels[c][at + i]);
+    }
+    frame->pts = at;
+    check(avcodec_send_frame(context, frame), "send");
+    av_frame_unref(frame);
+    drain();
+  }
+  check(avcodec_send_frame(context, nullptr), "flush");
+  drain();
+  check(av_write_trailer(output), "trailer");
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  avcodec_free_context(&context);
+  avio_closep(&output->pb);
+  avformat_free_context(output);
 }
 
 DecodedAudio readAudioFile(const std::filesystem::path& path) {

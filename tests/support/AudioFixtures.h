@@ -20,12 +20,22 @@ std::vector<float> sine(double frequency, double sampleRate, std::size_t frames,
 // `frames` samples of silence with one sample of `amplitude` at `at`.
 std::vector<float> click(std::size_t frames, std::size_t at, float amplitude = 0.9f);
 
+// `seconds` of silence at `sampleRate` with a 440 Hz burst of `burstSeconds` (amplitude 0.3)
+// beginning at each of `starts` (seconds).
+std::vector<float> bursts(double sampleRate, double seconds, const std::vector<double>& starts,
+                          double burstSeconds = 0.6);
+
 // A 32-bit float, non-interleaved buffer holding `channels` (all of one length).
 std::unique_ptr<platform::PcmBuffer> floatBuffer(double sampleRate, const Channels& channels);
 
 // Writes `channels` at `sampleRate` as AAC into `path` (container from the extension).
 void writeAac(const std::filesystem::path& path, double sampleRate, const Channels& channels,
               std::int64_t bitRate = 128000);
+
+// Writes `channels` at `sampleRate` into `path` with FFmpeg's encoder `encoder` (for example
+// "pcm_s16le", "libmp3lame", "flac", "libvorbis"), container from the extension.
+void writeEncoded(const std::filesystem::path& path, double sampleRate, const Channels& channels,
+                  const char* encoder, std::int64_t bitRate = 128000);
 
 // A whole file decoded through platform::AudioFile.
 struct DecodedAudio {

@@ -26,14 +26,30 @@ platform::Error scriptedError(const std::string& what) {
 class ScriptedRecognition : public platform::SpeechRecognition {
  public:
   ScriptedRecognition(std::vector<std::string> script, bool volatileResults,
-                      std::optional<int> failAfter)
-      : script_(std::move(script)), volatileResults_(volatileResults), failAfter_(failAfter) {}
+                      std::optional<int> failAfter, std::shared_ptr<ScriptedSpeechBackend::Received> received,
+                      std::shared_ptr<std::atomic<int>> running)
+      : script_(std::move(script)),
+        volatileResults_(volatileResults),
+        failAfter_(failAfter),
+        received_(std::move(received)),
+        running_(std::move(running)) {}
 
   void run(platform::Channel<platform::AnalyzerInput>::Receiver& inputs,
            const platform::Channel<platform::SpeechTranscriber::Result>::Sender& results,
            std::stop_token stop) override {
+    ++*running_;
+    struct Leaving {
+      std::atomic<int>& running;
+      ~Leaving() { --running; }
+    } leaving{*running_};
     results_ = &results;
-    while (auto input = inputs.receive(stop)) take(*input);
+    while (auto input = inputs.receive(stop)) {
+      {
+        std::scoped_lock lock(received_->mutex);
+        received_->inputs.push_back({input->buffer->frameLength(), input->bufferStartTime});
+      }
+      take(*input);
+    }
     if (inUtterance_) endUtterance();
   }
 
@@ -115,6 +131,8 @@ class ScriptedRecognition : public platform::SpeechRecognition {
   const std::vector<std::string> script_;
   const bool volatileResults_;
   const std::optional<int> failAfter_;
+  const std::shared_ptr<ScriptedSpeechBackend::Received> received_;
+  const std::shared_ptr<std::atomic<int>> running_;
   const platform::Channel<platform::SpeechTranscriber::Result>::Sender* results_ = nullptr;
 
   std::vector<float> frame_;
@@ -167,8 +185,15 @@ std::unique_ptr<platform::SpeechRecognition> ScriptedSpeechBackend::prepare(
   if (directive_ == Directive::failingPrepare) throw scriptedError("scripted prepare failure");
   if (!(format == platform::AudioFormat::float32(kSampleRate, 1)))
     throw scriptedError("scripted recogniser takes 16 kHz mono float audio");
-  return std::make_unique<ScriptedRecognition>(script_, options.reportsVolatileResults,
-                                               directive_ == Directive::failingResults ? std::optional<int>(failAfter_) : std::nullopt);
+  return std::make_unique<ScriptedRecognition>(
+      script_, options.reportsVolatileResults,
+      directive_ == Directive::failingResults ? std::optional<int>(failAfter_) : std::nullopt,
+      received_, running_);
+}
+
+std::vector<ScriptedSpeechBackend::ReceivedInput> ScriptedSpeechBackend::receivedInputs() const {
+  std::scoped_lock lock(received_->mutex);
+  return received_->inputs;
 }
 
 }  // namespace testsupport

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,6 +42,23 @@ class ScriptedSpeechBackend : public platform::SpeechBackend {
 
   int installCount() const { return installs_; }
 
+  // One analyzer input as a recognition received it.
+  struct ReceivedInput {
+    std::uint32_t frames = 0;
+    std::optional<double> bufferStartTime;
+  };
+  // Every input received by recognitions of this backend so far, in order.
+  std::vector<ReceivedInput> receivedInputs() const;
+  // Recognitions whose run() has begun and not yet returned.
+  int runningRecognitions() const { return *running_; }
+
+  // The log of inputs, shared with the recognitions, which may outlive a call that forgot to stop
+  // them.
+  struct Received {
+    std::mutex mutex;
+    std::vector<ReceivedInput> inputs;  // guarded by mutex
+  };
+
   std::optional<std::string> supportedLocale(const std::string& locale) override;
   bool assetsInstalled(const std::string& locale) override;
   void downloadAndInstall(const std::string& locale, std::stop_token stop) override;
@@ -54,6 +73,8 @@ class ScriptedSpeechBackend : public platform::SpeechBackend {
   const Directive directive_;
   const int failAfter_;
   std::atomic<int> installs_ = 0;
+  const std::shared_ptr<Received> received_ = std::make_shared<Received>();
+  const std::shared_ptr<std::atomic<int>> running_ = std::make_shared<std::atomic<int>>(0);
 };
 
 }  // namespace testsupport
