@@ -23,6 +23,14 @@ std::string userDescription(const std::exception& error) {
   return error.what();
 }
 
+// Removes `folder`/`name`, ignoring every failure. The name comes from a conversation file, so
+// one that would reach outside the folder ("../x") is left alone.
+void removeInside(const std::filesystem::path& folder, const std::string& name) {
+  if (!SessionStore::isPlainFileName(name)) return;
+  std::error_code ignored;
+  std::filesystem::remove(folder / name, ignored);
+}
+
 }  // namespace
 
 void LiveModel::saveNow(const QUuid& id) {
@@ -68,10 +76,8 @@ void LiveModel::deleteSession(const QUuid& id) {
   if (!found) return;
   std::error_code ignored;
   std::filesystem::remove(store_.conversationFile(id), ignored);
-  if (found->markdownFile) {
-    std::filesystem::remove(store_.sessionsDirectory / *found->markdownFile, ignored);
-  }
-  if (found->audioFile) std::filesystem::remove(store_.audioDirectory / *found->audioFile, ignored);
+  if (found->markdownFile) removeInside(store_.sessionsDirectory, *found->markdownFile);
+  if (found->audioFile) removeInside(store_.audioDirectory, *found->audioFile);
   removeSessions(id);
   if (selectedID_ == id) {
     setSelectedID(sessions_.empty() ? OptionalID() : OptionalID(sessions_.front().id));

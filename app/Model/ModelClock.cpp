@@ -42,8 +42,10 @@ class TimerAwaiter {
     });
     // A stop may come from any thread; the wake-up itself always happens on the event loop.
     sleeper_->onStop.emplace(stop_, std::function<void()>([weak] {
+      QCoreApplication* app = QCoreApplication::instance();
+      if (!app) return;
       QMetaObject::invokeMethod(
-          QCoreApplication::instance(),
+          app,
           [weak] {
             if (auto sleeper = weak.lock()) sleeper->wake();
           },

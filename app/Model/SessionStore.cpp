@@ -133,11 +133,6 @@ void createFolder(const fs::path& folder) {
   if (error) throw platform::FileError::fromErrno("create folder", folder, error.value());
 }
 
-bool isPlainFileName(const std::string& name) {
-  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
-         name.find('\0') == std::string::npos;
-}
-
 std::string replaceAll(std::string text, std::string_view from, std::string_view to) {
   for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
     text.replace(at, from.size(), to);
@@ -257,6 +252,11 @@ class LegacyTranscriptReader {
 
 }  // namespace
 
+bool SessionStore::isPlainFileName(const std::string& name) {
+  return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+         name.find('\0') == std::string::npos;
+}
+
 SessionStore SessionStore::inFolder(const std::filesystem::path& root) {
   return SessionStore{root / "Sessions", root / "Audio"};
 }
@@ -303,7 +303,7 @@ void SessionStore::save(const VoiceSession& session) const {
   platform::writeFileAtomically(conversationFile(session.id), json);
   if (!session.markdownFile) return;
   const fs::path markdownPath = sessionsDirectory / *session.markdownFile;
-  if (!isPlainFileName(*session.markdownFile)) {
+  if (!SessionStore::isPlainFileName(*session.markdownFile)) {
     throw platform::FileError::fromErrno("write", markdownPath, EINVAL);
   }
   platform::writeFileAtomically(markdownPath, session.markdown());

@@ -64,6 +64,10 @@ struct SessionStore {
   std::string newMarkdownFileName(double startedAt, const std::string& title,
                                   const std::vector<VoiceSession>& sessions) const;
 
+  // Whether `name` names a file directly inside a folder: not empty, no "/", not "." or "..".
+  // Names read from conversation files are checked with it before the store's folders are used.
+  static bool isPlainFileName(const std::string& name);
+
   // Where the conversation file of `id` lies.
   std::filesystem::path conversationFile(const QUuid& id) const;
 };

@@ -41,8 +41,10 @@ class ManualClock::Awaiter {
     std::weak_ptr<Sleeper> weak = sleeper_;
     sleeper_->onStop.emplace(stop_, std::function<void()>([weak] {
       if (auto sleeper = weak.lock()) sleeper->stopped = true;
+      QCoreApplication* app = QCoreApplication::instance();
+      if (!app) return;
       QMetaObject::invokeMethod(
-          QCoreApplication::instance(),
+          app,
           [weak] {
             if (auto sleeper = weak.lock()) sleeper->wake();
           },

@@ -500,6 +500,50 @@ TEST_F(LiveModelTest, FilesThatCannotBeRemovedStayWhileTheConversationLeaves) {
   EXPECT_EQ(live.notice(), std::nullopt);
 }
 
+TEST_F(LiveModelTest, DeleteLeavesFilesOutsideItsFoldersAlone) {
+  // Names read from a conversation file that point out of the Sessions or Audio folder.
+  struct Case {
+    const char* name;
+    std::optional<std::string> markdownFile;
+    std::optional<std::string> audioFile;
+  };
+  const Case cases[] = {
+      {"markdown above the sessions folder", "../outside.md", std::nullopt},
+      {"recording above the audio folder", std::nullopt, "../Sessions/kept.txt"},
+      {"recording as the parent folder", std::nullopt, ".."},
+  };
+  fs::create_directories(sessionsFolder());
+  fs::create_directories(root() / "Audio");
+  std::ofstream(root() / "outside.md") << "x";
+  std::ofstream(sessionsFolder() / "kept.txt") << "x";
+  std::vector<QUuid> ids;
+  for (const Case& c : cases) {
+    VoiceSession session = conversation(c.name, kMarch5);
+    session.markdownFile = c.markdownFile;
+    session.audioFile = c.audioFile;
+    std::ofstream(fileOf(session), std::ios::binary) << session.toJsonText();
+    ids.push_back(session.id);
+  }
+  TestModel& live = model();
+  ASSERT_EQ(live.sessionCount(), 3);
+  for (const QUuid& id : ids) live.deleteSession(id);
+  EXPECT_EQ(live.sessionCount(), 0);
+  EXPECT_TRUE(fs::exists(root() / "outside.md"));
+  EXPECT_TRUE(fs::exists(sessionsFolder() / "kept.txt"));
+  EXPECT_TRUE(fs::exists(root() / "Audio"));
+  for (const QUuid& id : ids) EXPECT_FALSE(fs::exists(store().conversationFile(id)));
+}
+
+TEST_F(LiveModelTest, PendingSaveOfADeletedConversationWritesNothing) {
+  const VoiceSession session = stored(conversation("消す", kMarch5));
+  TestModel& live = model();
+  live.renameSession(session.id, "消す前の編集");
+  live.deleteSession(session.id);
+  clock_->advance(2);
+  EXPECT_FALSE(fs::exists(fileOf(session)));
+  EXPECT_FALSE(fs::exists(sessionsFolder() / "消す.md"));
+}
+
 TEST_F(LiveModelTest, UnknownIdsChangeAndReportNothing) {
   const VoiceSession session = stored(conversation("既存", kMarch5, {"はい"}));
   const std::string before = bytesOf(fileOf(session));
@@ -558,6 +602,12 @@ TEST(LiveModelServicesTest, DefaultsReadAsNotAvailable) {
   diarizer->cancel();
 }
 
+// A coroutine of its own rather than a lambda, whose captures would not outlive the first suspension.
+QCoro::Task<> sleepThenMark(std::shared_ptr<ModelClock> clock, std::stop_token stop, bool* ended) {
+  co_await clock->sleep(3600, std::move(stop));
+  *ended = true;
+}
+
 TEST(ModelClockTest, SystemSleepEndsAfterItsTimeOrOnStop) {
   int argc = 0;
   QCoreApplication app(argc, nullptr);
@@ -565,10 +615,7 @@ TEST(ModelClockTest, SystemSleepEndsAfterItsTimeOrOnStop) {
   QCoro::waitFor(clock->sleep(0.01, {}));
   std::stop_source stop;
   bool ended = false;
-  auto sleeping = [&]() -> QCoro::Task<> {
-    co_await clock->sleep(3600, stop.get_token());
-    ended = true;
-  }();
+  QCoro::Task<> sleeping = sleepThenMark(clock, stop.get_token(), &ended);
   EXPECT_FALSE(ended);
   stop.request_stop();
   QCoro::waitFor(sleeping);
