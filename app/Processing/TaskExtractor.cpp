@@ -87,15 +87,6 @@ void replaceAll(std::string& text, std::string_view from, std::string_view to) {
   }
 }
 
-std::string join(const std::vector<std::string>& parts, std::string_view separator) {
-  std::string joined;
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    if (i > 0) joined += separator;
-    joined += parts[i];
-  }
-  return joined;
-}
-
 std::string stringOr(const GeneratedContent& content, const char* property) {
   try {
     return content.value<std::string>(property);
@@ -126,13 +117,6 @@ std::vector<std::string> knownTitlesOf(const std::vector<std::string>& outline) 
     titles.push_back(std::move(title));
   }
   return titles;
-}
-
-std::string extractionPrompt(const std::vector<std::string>& outline, const std::vector<std::string>& chunk) {
-  const std::size_t from = outline.size() > kOutlineTail ? outline.size() - kOutlineTail : 0;
-  std::string tail = join(std::vector<std::string>(outline.begin() + static_cast<std::ptrdiff_t>(from), outline.end()), "\n");
-  if (tail.empty()) tail = "（なし）";
-  return "すでに見つかっているタスク（字下げは親子関係）：\n" + tail + "\n\n文字起こし：\n" + join(chunk, "\n");
 }
 
 std::vector<std::string> repaired(std::vector<std::string> texts) {
@@ -221,6 +205,23 @@ std::string timeRange(const std::vector<std::string>& lines) {
   };
   if (lines.empty()) return "?〜?";
   return stamp(lines.front()) + "〜" + stamp(lines.back());
+}
+
+std::string extractionPrompt(const std::vector<std::string>& outline, const std::vector<std::string>& chunk) {
+  const std::size_t from = outline.size() > kOutlineTail ? outline.size() - kOutlineTail : 0;
+  std::string prompt = "すでに見つかっているタスク（字下げは親子関係）：\n";
+  const std::size_t headerSize = prompt.size();
+  for (std::size_t i = from; i < outline.size(); ++i) {
+    if (i > from) prompt += '\n';
+    prompt += outline[i];
+  }
+  if (prompt.size() == headerSize) prompt += "（なし）";
+  prompt += "\n\n文字起こし：\n";
+  for (std::size_t i = 0; i < chunk.size(); ++i) {
+    if (i > 0) prompt += '\n';
+    prompt += chunk[i];
+  }
+  return prompt;
 }
 
 std::vector<std::vector<std::string>> chunks(const std::vector<std::string>& lines, std::size_t limit) {

@@ -78,6 +78,10 @@ std::string timeRange(const std::vector<std::string>& lines);
 // stands alone.
 std::vector<std::vector<std::string>> chunks(const std::vector<std::string>& lines, std::size_t limit);
 
+// The prompt for one chunk: the last 40 lines of `outline` ("（なし）" when there are none), then
+// the chunk's lines.
+std::string extractionPrompt(const std::vector<std::string>& outline, const std::vector<std::string>& chunk);
+
 // The fixed instruction texts of the two requests.
 extern const char* const kExtractionInstructions;
 extern const char* const kGroupingInstructions;
