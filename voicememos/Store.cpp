@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "platform/sys/CancellationError.h"
 #include "voicememos/VoiceMemosError.h"
 
 namespace voicememos {
@@ -108,17 +109,19 @@ std::optional<std::filesystem::path> Store::fileURL(const Recording& recording) 
   return candidate;
 }
 
-std::optional<AudioFile> Store::audioFile(const Recording& for_) {
+std::optional<AudioFile> Store::audioFile(const Recording& for_, std::stop_token token) {
   std::optional<AudioFile> result;
   queue_.sync([&] {
+    if (token.stop_requested()) return;
     if (const auto url = fileURL(for_)) result = AudioFile::fromURL(*url);
   });
   return result;
 }
 
-std::optional<Transcript> Store::transcript(const Recording& for_) {
+std::optional<Transcript> Store::transcript(const Recording& for_, std::stop_token token) {
   std::optional<Transcript> result;
   queue_.sync([&] {
+    platform::CancellationError::throwIfRequested(token);
     const auto url = fileURL(for_);
     const auto file = url ? AudioFile::fromURL(*url) : std::nullopt;
     if (!file) throw VoiceMemosError::audioFileNotFound(for_.id);

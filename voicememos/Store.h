@@ -81,14 +81,16 @@ class Store {
   Recording recording(Recording::ID for_, std::stop_token token = {});
 
   // The summary of the recording's audio file inside root(); none when it has no path, the path
-  // leads outside root() (through ".." or a symbolic link), or it is no non-empty regular file.
+  // leads outside root() (through ".." or a symbolic link), or it is no non-empty regular file,
+  // and none without looking when `token` is stopped by the time the call's turn comes.
   // Never opens the database; never throws.
-  std::optional<AudioFile> audioFile(const Recording& for_);
+  std::optional<AudioFile> audioFile(const Recording& for_, std::stop_token token = {});
 
   // The transcript stored in the recording's audio file; none when the file carries none. Throws
-  // VoiceMemosError::audioFileNotFound when audioFile(for_) is none, and what
+  // platform::CancellationError when `token` is stopped by the time the call's turn comes,
+  // VoiceMemosError::audioFileNotFound when the audio file is none, and what
   // Transcript::contentsOf throws.
-  std::optional<Transcript> transcript(const Recording& for_);
+  std::optional<Transcript> transcript(const Recording& for_, std::stop_token token = {});
 
  private:
   std::optional<std::filesystem::path> fileURL(const Recording& recording) const;

@@ -23,20 +23,8 @@ namespace {
 using Kind = VoiceMemosError::Kind;
 using Request = Recording::FetchRequest;
 using testing::LibraryBuilder;
+using testing::openDescriptorsOn;
 using namespace std::chrono_literals;
-
-// Descriptors of this process that point at `file`.
-int openDescriptorsOn(const std::filesystem::path& file) {
-  int count = 0;
-  std::error_code error;
-  const auto target = std::filesystem::weakly_canonical(file, error);
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    std::error_code ignored;
-    const auto points = std::filesystem::read_symlink(entry.path(), ignored);
-    if (!ignored && points == target) ++count;
-  }
-  return count;
-}
 
 template <class Call>
 std::optional<Kind> kindOf(Call call) {

@@ -4,10 +4,24 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 
 #include <gtest/gtest.h>
 
 namespace voicememos::testing {
+
+// Descriptors of this process that point at `file`.
+inline int openDescriptorsOn(const std::filesystem::path& file) {
+  int count = 0;
+  std::error_code error;
+  const auto target = std::filesystem::weakly_canonical(file, error);
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    const auto points = std::filesystem::read_symlink(entry.path(), ignored);
+    if (!ignored && points == target) ++count;
+  }
+  return count;
+}
 
 // Makes a Voice Memos library database with raw SQL: the tables this reader knows, or variants.
 class LibraryBuilder {

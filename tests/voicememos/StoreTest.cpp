@@ -3,8 +3,14 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
 
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include "platform/sys/CancellationError.h"
@@ -145,6 +151,88 @@ TEST_F(StoreTest, DefaultRootIsInPasswordDatabaseHome) {
   EXPECT_EQ(Store::defaultRoot(),
             std::filesystem::path(found->pw_dir) /
                 "Library/Group Containers/group.com.apple.VoiceMemos.shared/Recordings");
+}
+
+TEST_F(StoreTest, StoppedCallsFailBeforeTouchingTheLibrary) {
+  testing::LibraryBuilder(root()).standard().exec(
+      "INSERT INTO ZCLOUDRECORDING (Z_PK, ZDATE, ZPATH) VALUES (1, 1, 'with.m4a')");
+  testsupport::writeFile(root() / "with.m4a",
+                         testsupport::voiceMemosFile(R"({"attributedString":"会議の記録"})"));
+  Store store(root());
+  const Recording recording = store.recording(Recording::ID{1});
+  ASSERT_TRUE(store.audioFile(recording));
+
+  std::stop_source stop;
+  stop.request_stop();
+  const auto token = stop.get_token();
+  Recording::FetchRequest request;
+  struct Case {
+    const char* name;
+    std::function<void()> call;
+  };
+  const Case cases[] = {
+      {"checkAccess", [&] { store.checkAccess(token); }},
+      {"folders", [&] { store.folders(token); }},
+      {"search", [&] { store.search(request, token); }},
+      {"recording", [&] { store.recording(Recording::ID{1}, token); }},
+      {"transcript", [&] { store.transcript(recording, token); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_THROW(c.call(), platform::CancellationError);
+    EXPECT_EQ(testing::openDescriptorsOn(root() / "CloudRecordings.db"), 0);
+  }
+  EXPECT_EQ(store.audioFile(recording, token), std::nullopt);  // never throws
+}
+
+// 100,000 recordings in a write-ahead-log library: paging walks every recording of the scope
+// exactly once, in the order of date (undated last), then id, both descending.
+TEST_F(StoreTest, PagesThroughALargeLibrary) {
+  constexpr int kCount = 100000;
+  {
+    testing::LibraryBuilder library(root());
+    library.exec("PRAGMA journal_mode=WAL").standard().exec(fmt::format(
+        "BEGIN;"
+        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < {}) "
+        "INSERT INTO ZCLOUDRECORDING (Z_PK, ZDATE, ZPATH, ZEVICTIONDATE, ZENCRYPTEDTITLE) "
+        "SELECT i, CASE WHEN i % 997 = 0 THEN NULL ELSE 700000000 + i / 3 END, i || '.m4a', "
+        "CASE WHEN i % 10 = 0 THEN 760000000 END, 'Memo ' || i FROM n;"
+        "COMMIT;",
+        kCount));
+  }
+  // Computed here without SQL: dated before undated, newer before older, larger id first.
+  std::vector<std::tuple<bool, double, std::int64_t>> order;
+  for (std::int64_t i = 1; i <= kCount; ++i) {
+    if (i % 10 == 0) continue;
+    const bool dated = i % 997 != 0;
+    order.emplace_back(dated, dated ? 700000000.0 + static_cast<double>(i / 3) : 0.0, i);
+  }
+  std::sort(order.rbegin(), order.rend());
+  std::vector<std::int64_t> expected;
+  for (const auto& entry : order) expected.push_back(std::get<2>(entry));
+
+  // A time limit that a slow (sanitizer) build on a busy machine cannot reach.
+  Store store(root(), Store::Configuration(1h));
+  Recording::FetchRequest request;
+  // 90,000 recordings in the library scope, the last 90 undated: the third page ends among them,
+  // so the last page starts from an undated cursor.
+  request.limit = 29980;
+  std::vector<std::int64_t> walked;
+  for (int guard = 0; guard < 100; ++guard) {
+    const auto page = store.search(request);
+    for (const auto& recording : page.recordings) walked.push_back(recording.id.rawValue);
+    if (!page.nextCursor) break;
+    request.cursor = page.nextCursor;
+  }
+  EXPECT_EQ(walked, expected);
+
+  request = {};
+  request.limit = 100;
+  request.query = "MEMO 4242";
+  std::vector<std::int64_t> found;
+  for (const auto& recording : store.search(request).recordings) found.push_back(recording.id.rawValue);
+  EXPECT_EQ(found, (std::vector<std::int64_t>{42429, 42428, 42427, 42426, 42425, 42424, 42423, 42422,
+                                              42421, 4242}));
 }
 
 }  // namespace
