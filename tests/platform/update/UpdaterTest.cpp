@@ -380,6 +380,27 @@ TEST_F(UpdaterTest, FailingOrMalformedFeedsEndWithAClearError) {
   EXPECT_EQ(archiveRequests_, 0);
 }
 
+TEST_F(UpdaterTest, FailedCheckReachesTheDriverOnlyWhenTheUserAsked) {
+  server_.server().Get("/status/500", [](const httplib::Request&, httplib::Response& response) { response.status = 500; });
+  ApplicationInformation info = information();
+  info.feedURL = server_.url("/status/500");
+  Updater updater(info, driver_, delegate_, environment());
+  updater.setAutomaticallyChecksForUpdates(false);
+  updater.start();
+
+  updater.checkForUpdatesInBackground();
+  ASSERT_TRUE(waitForSessionEnd(updater));
+  EXPECT_EQ(log_.events, (Events{"didFinishCheckWithError VeltoUpdate#3", "willFinishUpdateSession",
+                                 "dismissUpdateInstallation"}));
+
+  log_.events.clear();
+  updater.checkForUpdates();
+  ASSERT_TRUE(waitForSessionEnd(updater));
+  EXPECT_EQ(log_.events, (Events{"showUserInitiatedUpdateCheck", "didFinishCheckWithError VeltoUpdate#3",
+                                 "willShowModalAlert", "showUpdaterError VeltoUpdate#3", "willFinishUpdateSession",
+                                 "dismissUpdateInstallation"}));
+}
+
 TEST_F(UpdaterTest, RedirectWithinTheFeedsHostIsFollowed) {
   server_.server().Get("/moved", [](const httplib::Request&, httplib::Response& response) {
     response.set_redirect("/feed.xml");
