@@ -370,7 +370,13 @@ Updater::Updater(ApplicationInformation information, UserDriver& driver, Updater
                  UpdaterEnvironment environment)
     : impl_(std::make_unique<Impl>(std::move(information), driver, delegate, std::move(environment))) {}
 
-Updater::~Updater() = default;
+Updater::~Updater() {
+  // The driver may still show this session's windows, whose answers point into this updater.
+  if (impl_->session) {
+    impl_->session.reset();
+    impl_->driver.dismissUpdateInstallation();
+  }
+}
 
 void Updater::start() {
   if (impl_->started) return;

@@ -42,6 +42,7 @@ class Updater {
 
   Updater(ApplicationInformation information, UserDriver& driver, UpdaterDelegate& delegate,
           UpdaterEnvironment environment = {});
+  // Closes the driver's windows of a session still under way, so that none answers afterwards.
   ~Updater();
 
   Updater(const Updater&) = delete;

@@ -324,6 +324,17 @@ TEST_F(StandardUserDriverUpdaterTest, CancellingTheDownloadLeavesNothingBehind) 
   EXPECT_TRUE(!fs::exists(feed_.downloadFolder()) || fs::is_empty(feed_.downloadFolder()));
 }
 
+TEST_F(StandardUserDriverUpdaterTest, UpdaterGoingAwayClosesItsWindows) {
+  auto updater = startUpdater(feed_.information());
+  updater->checkForUpdates();
+  QPointer<QDialog> found = waitForWindow("updateFoundWindow");
+  ASSERT_NE(found, nullptr);
+  updater.reset();
+  // Its buttons would answer into the destroyed updater.
+  EXPECT_EQ(driver_.window(), nullptr);
+  EXPECT_TRUE(waitUntil([&] { return found.isNull(); }));
+}
+
 TEST_F(StandardUserDriverUpdaterTest, OutcomesWithoutAnInstallationEndInAnAlert) {
   feed_.server().server().Get("/missing", [](const httplib::Request&, httplib::Response& response) {
     response.status = 404;
