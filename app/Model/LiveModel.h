@@ -42,7 +42,7 @@ namespace veltovoice {
 //
 // The operations live in one source file per area: LiveModel.cpp (construction, state,
 // lookups), LiveModelSaving.cpp (saving, renaming, deleting), LiveModelLinking.cpp (linking
-// recordings); later areas add theirs beside them.
+// recordings), LiveModelSpeakers.cpp (speaker slots); later areas add theirs beside them.
 class LiveModel : public QObject {
   Q_OBJECT
   Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
@@ -179,6 +179,20 @@ class LiveModel : public QObject {
   // and the conversation itself; when it was selected, the newest remaining one is selected.
   // Refuses the conversation being recorded. An unknown id changes nothing.
   void deleteSession(const QUuid& id);
+
+  // ---- Speaker slots (LiveModelSpeakers.cpp) ---------------------------------------------------
+
+  // The letters of the default names of the slots 0 to 3: "A", "B", "C", "D".
+  static const std::vector<std::string>& speakerLetters();
+
+  // The slots that `session` uses in its sentences or names in speakerNames (also with an empty
+  // name), each once, ascending.
+  std::vector<int> knownSpeakers(const VoiceSession& session) const;
+
+  // Stores `name` exactly as given (no trimming; an empty name is kept and reads as the default
+  // name) for `slot` of the conversation `in` and schedules its save. An unknown id changes
+  // nothing.
+  void renameSpeaker(const QUuid& in, int slot, const std::string& name);
 
  signals:
   void phaseChanged();
