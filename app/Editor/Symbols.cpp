@@ -1,5 +1,6 @@
 #include "app/Editor/Symbols.h"
 
+#include <algorithm>
 #include <memory>
 
 #include <QDir>
@@ -35,7 +36,9 @@ class SymbolEngine : public QIconEngine {
     image.fill(Qt::transparent);
     if (size.isEmpty()) return QPixmap::fromImage(image);
     QPainter painter(&image);
-    renderer_->render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
+    // Drawings are square: keep them so, centred, in a frame of another shape.
+    const qreal side = std::min(size.width(), size.height());
+    renderer_->render(&painter, QRectF((size.width() - side) / 2, (size.height() - side) / 2, side, side));
     painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
     painter.fillRect(image.rect(), tint(mode));
     painter.end();
@@ -77,6 +80,7 @@ QStringList names() {
 }
 
 QIcon icon(const QString& name, const QColor& color) {
+  if (!QFileInfo::exists(kFolder + name + QStringLiteral(".svg"))) return QIcon();
   auto renderer = std::make_shared<QSvgRenderer>(kFolder + name + QStringLiteral(".svg"));
   if (!renderer->isValid()) return QIcon();
   return QIcon(new SymbolEngine(std::move(renderer), color));

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <ostream>
+
 #include <QApplication>
+#include <QString>
 
 #include "app/Editor/VeltoToolsDesign.h"
 
@@ -21,3 +24,6 @@ inline QApplication& widgetApplication() {
 }
 
 }  // namespace veltovoice::testing
+
+// Readable QStrings in failure messages.
+inline void PrintTo(const QString& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
