@@ -1,6 +1,7 @@
 #include "speech/Shared/AudioSourceFactory.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstring>
