@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -288,6 +289,10 @@ TEST(SortformerStateUpdaterTest, CompressionKeepsEachSpeakersBestFrames) {
       {"halfIsNeverKept",
        {quiet, quiet, {0.5f, 0, 0, 0}, {0.51f, 0, 0, 0}, quiet, quiet, quiet, quiet, quiet},
        {3, kSilence, kSilence, kSilence, kSilence, kSilence, kSilence, kSilence}},
+      // A broken model's NaN must neither be kept nor upset the ranking of the others.
+      {"nanIsNeverKept",
+       {quiet, {std::nanf(""), 0, 0, 0}, speaker0, quiet, quiet, quiet, quiet, quiet, quiet},
+       {2, kSilence, kSilence, kSilence, kSilence, kSilence, kSilence, kSilence}},
       {"frameKeptByTwoSpeakersIsStoredTwice",
        {quiet, {0.9f, 0.9f, 0, 0}, quiet, quiet, quiet, quiet, quiet, quiet, quiet},
        {1, 1, kSilence, kSilence, kSilence, kSilence, kSilence, kSilence}},
