@@ -9,6 +9,10 @@
 //     "MiB_per_s" and the peak resident-set growth "peak_rss_growth_MiB" (target: below 16 MiB)
 //   BM_CurlBaselineDownload256MiB      the same file with plain libcurl writing to a file, for the
 //     throughput the downloader is compared with (target: at least half of it)
+//   BM_ModelHubWarmLoadModels          loadModels of 3 cached models of 1 MiB of weights each, with
+//     "hub_requests" the requests the hub fake saw meanwhile (target: 0)
+//   BM_MLModelDirectLoadThree          the same 3 folders loaded directly (target: the warm load
+//     within 1.5× of it)
 
 #include <chrono>
 #include <condition_variable>
@@ -22,16 +26,19 @@
 #include <cstdio>
 #include <fstream>
 
+#include "platform/ml/MLModel.h"
 #include "platform/net/HttpClient.h"
 #include "platform/sys/CancellationError.h"
 #include "speech/Shared/AppLogger.h"
 #include "speech/Shared/Download/DownloadError.h"
 #include "speech/Shared/Download/FileDownloader.h"
 #include "speech/Shared/Download/HFClient.h"
+#include "speech/Shared/Download/ModelHub.h"
 #include "speech/Shared/Download/ModelRegistry.h"
 #include "tests/support/HubFake.h"
 #include "speech/Shared/Download/RetryPolicy.h"
 #include "tests/support/LoopbackServer.h"
+#include "tests/support/ModelBuilder.h"
 
 namespace {
 
@@ -240,5 +247,68 @@ void BM_FileDownloaderStopLatencyTransfer(benchmark::State& state) {
   state.counters["stop_ms"] = benchmark::Counter(total * 1000 / state.iterations());
 }
 BENCHMARK(BM_FileDownloaderStopLatencyTransfer)->Iterations(5)->UseRealTime();
+
+// Three cached compiled models of 1 MiB of weights each (a 512 × 512 float matrix product) in
+// the sortformer folder of a fresh models root, with the registry pointed at a hub fake that must
+// see no request while the cache is complete.
+class WarmModelCache {
+ public:
+  static WarmModelCache& shared() {
+    static WarmModelCache cache;
+    return cache;
+  }
+
+  const std::filesystem::path& root() const { return root_; }
+  std::filesystem::path repositoryFolder() const { return root_ / "sortformer"; }
+  const std::vector<std::string>& names() const { return names_; }
+  testsupport::HubFake& hub() { return hub_; }
+
+ private:
+  WarmModelCache() : root_(benchFolder() + "/delivery-bench-models") {
+    tesselaudio::AppLogger::setMirrorsToConsole(false);
+    tesselaudio::ModelRegistry::setBaseURL(hub_.baseURL());
+    std::filesystem::remove_all(root_);
+    std::vector<double> weights(512 * 512);
+    for (std::size_t i = 0; i < weights.size(); ++i) weights[i] = static_cast<double>(i % 17) / 17.0;
+    for (const std::string& name : names_) {
+      testsupport::ModelBuilder(name.substr(0, name.find('.')))
+          .input("x", testsupport::ElementType::float32, {1, 512})
+          .output("y", testsupport::ElementType::float32, {1, 512})
+          .initializer("w", {testsupport::ElementType::float32, {512, 512}, weights})
+          .node("MatMul", {"x", "w"}, {"y"})
+          .writeBundle(repositoryFolder());
+    }
+  }
+
+  std::filesystem::path root_;
+  std::vector<std::string> names_{"EncoderA.mlmodelc", "EncoderB.mlmodelc", "EncoderC.mlmodelc"};
+  testsupport::HubFake hub_;
+};
+
+// loadModels on a complete cache: the cache check, the layout checks and the three loads.
+// "hub_requests" counts what the hub fake saw meanwhile (target: 0).
+void BM_ModelHubWarmLoadModels(benchmark::State& state) {
+  auto& cache = WarmModelCache::shared();
+  cache.hub().clearRequests();
+  for (auto _ : state) {
+    auto models = tesselaudio::ModelHub::loadModels(tesselaudio::Repo::sortformer, cache.names(), cache.root(),
+                                                    platform::MLComputeUnits::cpuOnly, cache.names().front());
+    benchmark::DoNotOptimize(models);
+  }
+  state.counters["hub_requests"] = static_cast<double>(cache.hub().requests().size());
+}
+BENCHMARK(BM_ModelHubWarmLoadModels)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The baseline: the same three folders loaded directly (target: the warm load within 1.5× of it).
+void BM_MLModelDirectLoadThree(benchmark::State& state) {
+  auto& cache = WarmModelCache::shared();
+  for (auto _ : state) {
+    for (const std::string& name : cache.names()) {
+      auto model = std::make_shared<platform::MLModel>(cache.repositoryFolder() / name);
+      benchmark::DoNotOptimize(model);
+    }
+  }
+}
+BENCHMARK(BM_MLModelDirectLoadThree)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -452,6 +452,7 @@ ModelMap loadModelsOnce(Repo repo, const std::vector<std::string>& modelNames, c
   configuration.computeUnits = computeUnits;
   configuration.allowLowPrecisionAccumulationOnGPU = true;
   ModelMap models;
+  std::optional<std::string> hostSummary;  // read once per attempt: it reads several /proc files
   const double n = static_cast<double>(modelNames.size());
   for (std::size_t i = 0; i < modelNames.size(); ++i) {
     const std::string& name = modelNames[i];
@@ -462,7 +463,8 @@ ModelMap loadModelsOnce(Repo repo, const std::vector<std::string>& modelNames, c
     auto model = openCompiledModel(path, configuration);
     const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
     models[name] = std::move(model);
-    logger().info(fmt::format("Compiled model {} in {:.2f} ms :: {}", name, elapsed.count(), SystemInfo::summary()));
+    if (!hostSummary) hostSummary = SystemInfo::summary();
+    logger().info(fmt::format("Compiled model {} in {:.2f} ms :: {}", name, elapsed.count(), *hostSummary));
   }
   report(progressHandler, 1.0, DownloadPhase::compiling(""));
   return models;

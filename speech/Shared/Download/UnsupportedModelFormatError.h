@@ -17,8 +17,8 @@ class UnsupportedModelFormatError : public platform::Error, public ModelCachePre
  public:
   static constexpr const char* kDomain = "TesselAudio.UnsupportedModelFormatError";
 
-  // "Model bundle <name> holds no model.onnx; this build runs ONNX networks only (<underlying>)",
-  // where <name> is the bundle folder's name; `underlying` is the runtime's error, kept as the cause.
+  // "Model bundle <name> holds no model.onnx; this build runs ONNX networks only", where <name> is
+  // the bundle folder's name; `underlying` is the runtime's error, kept as the cause.
   UnsupportedModelFormatError(const std::filesystem::path& bundle, std::exception_ptr underlying);
 
   const std::filesystem::path& bundle() const { return bundle_; }

@@ -1,6 +1,7 @@
 #include "speech/Shared/Download/ModelHub.h"
 
 #include <algorithm>
+#include <functional>
 #include <fstream>
 #include <mutex>
 #include <regex>
@@ -655,6 +656,203 @@ TEST_F(ModelHubTest, DamagedNetworkStaysAnOrdinaryLoadError) {
   } catch (const platform::MLModelError& error) {
     EXPECT_EQ(error.errorCode(), platform::MLModelError::Code::invalidModel);
   }
+}
+
+// Runs in a process of its own, so the host line has not been written yet.
+TEST_F(ModelHubTest, ConcurrentFirstLoadsWriteOneHostLine) {
+  cacheBundle(sortformerFolder(), kModel);
+  {
+    std::vector<std::jthread> threads;
+    for (int t = 0; t < 2; ++t) {
+      threads.emplace_back([this] { EXPECT_EQ(loadSortformer({kModel}).size(), 1u); });
+    }
+  }
+  EXPECT_EQ(countStartingWith("Host environment: "), 1u);
+  EXPECT_TRUE(hub_.requests().empty());
+}
+
+TEST_F(ModelHubTest, TransientAndCancelledLoadsKeepTheCache) {
+  struct Case {
+    const char* name;
+    std::function<void(HubFake&)> breakHub;
+    bool cancel;
+    Level level;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"refused connection", nullptr, false, Level::error,
+       "Load failed with transient network error; preserving model cache for resume. "},
+      {"rate-limited listing",
+       [](HubFake& hub) { hub.replacePage(kSortformer, "", 0, HubFake::Reply{503, "text/plain", "busy", "1"}); },
+       false, Level::error, "Load failed with transient network error; preserving model cache for resume. "},
+      {"cancelled", [](HubFake&) {}, true, Level::info, "Load cancelled; preserving model cache. "},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    HubFake hub;
+    if (c.breakHub) {
+      ModelRegistry::setBaseURL(hub.baseURL());
+      publishBundle(kSortformer, "main", kModel);
+      c.breakHub(hub);
+    } else {
+      ModelRegistry::setBaseURL("http://127.0.0.1:9");
+    }
+    fs::remove_all(sortformerFolder());
+    writeText(sortformerFolder() / "Model.mlmodelc/coremldata.bin", "onnx\n");
+    writeText(sortformerFolder() / "Model.mlmodelc/model.onnx.partial", "half");
+    writeText(sortformerFolder() / "Model.mlmodelc/model.onnx.partial.etag", "\"e\"");
+    const auto before = sortedFilesBelow(sortformerFolder());
+    testsupport::SystemLogCapture log;
+    std::stop_source stop;
+    if (c.cancel) stop.request_stop();
+
+    EXPECT_ANY_THROW(loadSortformer({kModel}, {}, stop.get_token()));
+
+    EXPECT_EQ(sortedFilesBelow(sortformerFolder()), before);
+    std::size_t lines = 0;
+    for (const auto& record : log.records()) {
+      EXPECT_EQ(record.message.rfind("First load failed", 0), std::string::npos);
+      EXPECT_EQ(record.message.rfind("Deleting", 0), std::string::npos);
+      if (record.message.rfind(c.line, 0) != 0) continue;
+      ++lines;
+      EXPECT_EQ(record.level, c.level);
+    }
+    EXPECT_EQ(lines, 1u);
+  }
+}
+
+TEST_F(ModelHubTest, OfflineLoadWithFilesMissingFailsWithModelMissing) {
+  writeText(sortformerFolder() / "Model.mlmodelc/model.onnx.partial", "half");
+  ModelHub::setOfflineMode(true);
+  try {
+    loadSortformer({kModel});
+    FAIL() << "no error";
+  } catch (const DownloadError& error) {
+    EXPECT_EQ(error.errorCase(), DownloadError::Case::modelMissing);
+    EXPECT_EQ(error.repo(), "sortformer");
+    EXPECT_EQ(error.missing(), std::vector<std::string>{kModel});
+    const std::string offline = "Offline mode: required models missing or incomplete at " +
+                                sortformerFolder().string() + ": [\"Model.mlmodelc\"]";
+    const std::string blocked = "Offline mode: load failed and re-download blocked. " + error.description();
+    std::vector<std::string> lines = messages(Level::error);
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& m) { return m.rfind("Offline mode: ", 0) != 0; }),
+                lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{offline, blocked}));
+  }
+  EXPECT_TRUE(hub_.requests().empty());
+
+  // loadWithRecovery refuses the same way and never runs its load step.
+  bool loaded = false;
+  EXPECT_THROW(ModelHub::loadWithRecovery(Repo::sortformer, root(), {kModel}, std::string(kModel),
+                                          DownloadConfig::default_(), {}, [&] { loaded = true; }, {}),
+               DownloadError);
+  EXPECT_FALSE(loaded);
+
+  // A complete cache loads offline without a word about it.
+  fs::remove_all(sortformerFolder());
+  cacheBundle(sortformerFolder(), kModel);
+  testsupport::SystemLogCapture log;
+  EXPECT_EQ(loadSortformer({kModel}).size(), 1u);
+  for (const auto& record : log.records()) EXPECT_EQ(record.message.find("Offline"), std::string::npos);
+}
+
+TEST_F(ModelHubTest, ModelMissingOnTheHubIsRetriedOnceThenDiagnosed) {
+  publishBundle(kSortformer, "main", kModel);
+  try {
+    loadSortformer({kModel, "Absent.mlmodelc"});
+    FAIL() << "no error";
+  } catch (const DownloadError& error) {
+    EXPECT_EQ(error.errorCase(), DownloadError::Case::modelNotFound);
+    EXPECT_EQ(error.path(), "Absent.mlmodelc");
+  }
+  EXPECT_EQ(countStartingWith("First load failed: "), 1u);
+  EXPECT_TRUE(logged("Deleting Model.mlmodelc, Absent.mlmodelc and re-downloading\u2026"));
+  EXPECT_EQ(countStartingWith("Downloading sortformer from HuggingFace..."), 2u);
+  EXPECT_EQ(countStartingWith("Load still failing but all 3 required sortformer files match"), 1u);
+}
+
+TEST_F(ModelHubTest, CancelledSecondLoadGetsNoDiagnosis) {
+  publishBundle(kSortformer, "main", kModel);
+  cacheBundle(sortformerFolder(), kModel);
+  int loads = 0;
+  EXPECT_THROW(ModelHub::loadWithRecovery(Repo::sortformer, root(), {kModel}, std::string(kModel),
+                                          DownloadConfig::default_(), {},
+                                          [&] {
+                                            if (++loads == 1) throw PreservingError(false);
+                                            throw platform::CancellationError();
+                                          },
+                                          {}),
+               platform::CancellationError);
+  EXPECT_EQ(loads, 2);
+  EXPECT_EQ(countStartingWith("Load still failing"), 0u);
+  EXPECT_EQ(countStartingWith("Load-failure size diagnosis"), 0u);
+}
+
+TEST_F(ModelHubTest, LoadWithRecoveryChecksItsFilesButDownloadsTheCatalogueSet) {
+  publishBundle(kSortformer, "main", kModel);
+  hub_.putFile(kSortformer, "main", {"vocab.json", "{}"});
+
+  int loads = 0;
+  ModelHub::loadWithRecovery(Repo::sortformer, root(), {"vocab.json"}, std::string(kModel),
+                             DownloadConfig::default_(), {}, [&] { ++loads; }, {});
+  EXPECT_EQ(loads, 1);
+  EXPECT_TRUE(fs::exists(sortformerFolder() / "vocab.json"));
+  EXPECT_TRUE(fs::exists(sortformerFolder() / "Model.mlmodelc/model.onnx"));
+
+  // Only the caller's files are checked: a lost bundle goes unnoticed here.
+  fs::remove_all(sortformerFolder() / kModel);
+  hub_.clearRequests();
+  ModelHub::loadWithRecovery(Repo::sortformer, root(), {"vocab.json"}, std::string(kModel),
+                             DownloadConfig::default_(), {}, [&] { ++loads; }, {});
+  EXPECT_EQ(loads, 2);
+  EXPECT_TRUE(hub_.requests().empty());
+}
+
+TEST_F(ModelHubTest, LoadWithRecoveryPassesADownloadFailureOnWithoutRecovery) {
+  int loads = 0;
+  try {
+    ModelHub::loadWithRecovery(Repo::sortformer, root(), {kModel}, std::string(kModel), DownloadConfig::default_(),
+                               {}, [&] { ++loads; }, {});
+    FAIL() << "no error";
+  } catch (const DownloadError& error) {
+    EXPECT_EQ(error.errorCase(), DownloadError::Case::modelNotFound);
+  }
+  EXPECT_EQ(loads, 0);
+  EXPECT_EQ(countStartingWith("First load failed"), 0u);
+}
+
+TEST_F(ModelHubTest, LoadModelsOnceNeverCompilesAndRefusesAPlainFile) {
+  publishBundle(kSortformer, "main", kModel);
+  hub_.putFile(kSortformer, "main", {"vocab.json", "{}"});
+  const fs::path package = testsupport::ModelBuilder("Package")
+                               .input("x", testsupport::ElementType::float32, {1})
+                               .output("y", testsupport::ElementType::float32, {1})
+                               .node("Identity", {"x"}, {"y"})
+                               .writePackage(sortformerFolder());
+  fs::rename(package, sortformerFolder() / "Package.mlmodelc");
+
+  struct Case {
+    const char* name;
+    const char* model;
+    const char* description;
+  };
+  const Case cases[] = {
+      {"plain file", "vocab.json", "Model path is not a directory: vocab.json"},
+      {"uncompiled bundle", "Package.mlmodelc", "Missing coremldata.bin in model: Package.mlmodelc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    try {
+      ModelHub::loadModelsOnce(Repo::sortformer, {kModel, c.model}, root(), platform::MLComputeUnits::cpuOnly,
+                               std::string(kModel));
+      FAIL() << "no error";
+    } catch (const platform::FileError& error) {
+      EXPECT_EQ(error.code(), platform::FileError::fileReadCorruptFile);
+      EXPECT_EQ(error.description(), c.description);
+    }
+  }
+  EXPECT_EQ(countStartingWith("Compiled model Package"), 0u);
 }
 
 }  // namespace
