@@ -21,6 +21,10 @@ class DesktopServices {
 
   // Opens `address` (a URL) with the desktop's handler for it.
   virtual void openAddress(const std::string& address) = 0;
+
+  // Whether the desktop opens system settings panes by address (LiveModel::settingsAddress).
+  // Linux desktops have no such panes, so by default it does not, and nothing offers to open one.
+  virtual bool canOpenSettingsPanes() const { return false; }
 };
 
 }  // namespace veltovoice

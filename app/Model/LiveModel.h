@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -42,7 +43,9 @@ namespace veltovoice {
 //
 // The operations live in one source file per area: LiveModel.cpp (construction, state,
 // lookups), LiveModelSaving.cpp (saving, renaming, deleting), LiveModelLinking.cpp (linking
-// recordings), LiveModelSpeakers.cpp (speaker slots); later areas add theirs beside them.
+// recordings), LiveModelSpeakers.cpp (speaker letters), LiveModelEditing.cpp (sentences,
+// topics, memo), LiveModelCommands.cpp (clipboard, selection, file browser, settings); later areas
+// add theirs beside them.
 class LiveModel : public QObject {
   Q_OBJECT
   Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
@@ -180,19 +183,69 @@ class LiveModel : public QObject {
   // Refuses the conversation being recorded. An unknown id changes nothing.
   void deleteSession(const QUuid& id);
 
-  // ---- Speaker slots (LiveModelSpeakers.cpp) ---------------------------------------------------
+  // ---- Speaker letters (LiveModelSpeakers.cpp) -------------------------------------------------
 
   // The letters of the default names of the slots 0 to 3: "A", "B", "C", "D".
   static const std::vector<std::string>& speakerLetters();
 
-  // The slots that `session` uses in its sentences or names in speakerNames (also with an empty
-  // name), each once, ascending.
-  std::vector<int> knownSpeakers(const VoiceSession& session) const;
+  // ---- Editing sentences, topics and the memo (LiveModelEditing.cpp) ---------------------------
+  // Each operation finds its sentence or conversation by id at the time of the call, does nothing
+  // for an unknown id, signals sessionChanged once and ends in scheduleSave(); none reports errors.
+  // Whenever sentences are removed, topics that started at them move to a surviving sentence first.
 
-  // Stores `name` exactly as given (no trimming; an empty name is kept and reads as the default
-  // name) for `slot` of the conversation `in` and schedules its save. An unknown id changes
-  // nothing.
-  void renameSpeaker(const QUuid& in, int slot, const std::string& name);
+  // Where the caret goes after a join: the joined sentence and an offset into its text in UTF-16
+  // code units (what a QString counts).
+  struct Caret {
+    QUuid id;
+    int offset = 0;
+    bool operator==(const Caret&) const = default;
+  };
+
+  // Sets the sentence's text and marks it edited; the same text changes and saves nothing.
+  void updateText(const QUuid& segmentID, const std::string& text);
+  // Sets (or, with nothing, clears) the sentence's speaker and locks it, every time.
+  void setSpeaker(const QUuid& segmentID, std::optional<int> speaker);
+  // Stores the name of speaker `slot` exactly as given, also empty.
+  void renameSpeaker(const QUuid& sessionID, int slot, const std::string& name);
+  // Removes one sentence. No undo record.
+  void deleteSegment(const QUuid& segmentID);
+  // Appends the sentence's text to the previous sentence's and removes it; returns the previous
+  // sentence and the length of its text before the join. Nothing for the first sentence.
+  std::optional<Caret> mergeWithPrevious(const QUuid& segmentID);
+  // Removes the conversation's sentences named in `segmentIDs` and records them for one undo in
+  // lastSegmentDeletion(). Ids of other conversations are ignored; naming none changes nothing.
+  void deleteSegments(const QUuid& sessionID, const std::set<QUuid>& segmentIDs);
+  // Puts the recorded sentences back at their former indices (clamped to the current length) and
+  // forgets the record, also when its conversation is gone.
+  void undoSegmentDeletion();
+  // The speaker slots the conversation's sentences use or its names name, ascending.
+  static std::vector<int> knownSpeakers(const VoiceSession& session);
+
+  // Starts a topic titled "新しい話題" at the sentence, replacing a topic that starts there, and
+  // keeps the topics in transcript order. Returns the new topic's id, also when the conversation
+  // is unknown (then nothing is stored).
+  QUuid addTopic(const QUuid& sessionID, const QUuid& segmentID);
+  void renameTopic(const QUuid& sessionID, const QUuid& topicID, const std::string& title);
+  void deleteTopic(const QUuid& sessionID, const QUuid& topicID);
+  // Stores the memo exactly as given; empty stays present.
+  void updateMemo(const QUuid& sessionID, const std::string& memo);
+
+  // ---- Commands (LiveModelCommands.cpp) ---------------------------------------------------------
+  // None of these changes a conversation or writes a file.
+
+  // Puts the transcript of the conversation (by default the selected one) on the clipboard;
+  // nothing when there is no such conversation.
+  void copyTranscript(const OptionalID& sessionID = std::nullopt);
+  // Moves the selection `offset` conversations on, wrapping around; with nothing selected it
+  // counts from the first.
+  void select(int offset);
+  // Shows the conversation's Markdown file in the file browser, or opens the sessions folder
+  // when it has none or the file is gone.
+  void reveal(const QUuid& sessionID);
+  // Opens the settings pane that the notice's action names, where the desktop has such panes.
+  void perform(Notice::Action action);
+  // The settings address of `action`.
+  static std::string settingsAddress(Notice::Action action);
 
  signals:
   void phaseChanged();
@@ -249,6 +302,19 @@ class LiveModel : public QObject {
 
   // ---- Saving (LiveModelSaving.cpp) ------------------------------------------------------------
   QCoro::Task<> debouncedSave(QUuid id, std::stop_token stop);
+
+  // ---- Editing (LiveModelEditing.cpp) ----------------------------------------------------------
+  struct SegmentLocation {
+    std::size_t session;  // index in sessions_
+    std::size_t segment;  // index in that conversation's segments
+  };
+  // The first sentence with `segmentID`, in list order.
+  std::optional<SegmentLocation> locate(const QUuid& segmentID) const;
+  // Moves the topics of `session` that start at a sentence in `removing` to the nearest surviving
+  // sentence (the previous one first when `preferPrevious`), then drops topics that start at no
+  // sentence or at one an earlier topic already starts at. Call before removing the sentences.
+  static void repairTopics(VoiceSession& session, const std::set<QUuid>& removing,
+                           bool preferPrevious);
 
   // ---- Services and files, constant after construction -----------------------------------------
   const LiveModelServices services_;

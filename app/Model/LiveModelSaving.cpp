@@ -23,14 +23,6 @@ std::string userDescription(const std::exception& error) {
   return error.what();
 }
 
-// Removes `folder`/`name`, ignoring every failure. The name comes from a conversation file, so
-// one that would reach outside the folder ("../x") is left alone.
-void removeInside(const std::filesystem::path& folder, const std::string& name) {
-  if (!SessionStore::isPlainFileName(name)) return;
-  std::error_code ignored;
-  std::filesystem::remove(folder / name, ignored);
-}
-
 }  // namespace
 
 void LiveModel::saveNow(const QUuid& id) {
@@ -76,8 +68,8 @@ void LiveModel::deleteSession(const QUuid& id) {
   if (!found) return;
   std::error_code ignored;
   std::filesystem::remove(store_.conversationFile(id), ignored);
-  if (found->markdownFile) removeInside(store_.sessionsDirectory, *found->markdownFile);
-  if (found->audioFile) removeInside(store_.audioDirectory, *found->audioFile);
+  if (const auto markdown = store_.markdownPath(*found)) std::filesystem::remove(*markdown, ignored);
+  if (const auto audio = store_.audioPath(*found)) std::filesystem::remove(*audio, ignored);
   removeSessions(id);
   if (selectedID_ == id) {
     setSelectedID(sessions_.empty() ? OptionalID() : OptionalID(sessions_.front().id));

@@ -265,6 +265,16 @@ std::filesystem::path SessionStore::conversationFile(const QUuid& id) const {
   return sessionsDirectory / (detail::uuidText(id) + ".json");
 }
 
+std::optional<fs::path> SessionStore::markdownPath(const VoiceSession& session) const {
+  if (!session.markdownFile || !isPlainFileName(*session.markdownFile)) return std::nullopt;
+  return sessionsDirectory / *session.markdownFile;
+}
+
+std::optional<fs::path> SessionStore::audioPath(const VoiceSession& session) const {
+  if (!session.audioFile || !isPlainFileName(*session.audioFile)) return std::nullopt;
+  return audioDirectory / *session.audioFile;
+}
+
 std::vector<VoiceSession> SessionStore::loadAll() const {
   std::error_code ignored;
   fs::create_directories(sessionsDirectory, ignored);

@@ -70,6 +70,12 @@ struct SessionStore {
 
   // Where the conversation file of `id` lies.
   std::filesystem::path conversationFile(const QUuid& id) const;
+
+  // Where the conversation's Markdown file and recording lie, or nothing when it names none or
+  // the name is not a plain file name (a folder part, "." or ".."): a damaged or foreign
+  // conversation file must not lead to files outside the store's folders.
+  std::optional<std::filesystem::path> markdownPath(const VoiceSession& session) const;
+  std::optional<std::filesystem::path> audioPath(const VoiceSession& session) const;
 };
 
 }  // namespace veltovoice

@@ -6,5 +6,5 @@ velto_add_test(log_writer_tests
     ${CMAKE_CURRENT_LIST_DIR}/../platform/audio/AacFileWriterTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../platform/audio/ConverterTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../platform/sys/SerialQueueTest.cpp
-  LIBS devadevev veltovoice_core platform_audio test_support PkgConfig::FFMPEG fmt::fmt
+  LIBS devadevev veltovoice_core platform_audio test_support test_support_app PkgConfig::FFMPEG fmt::fmt
   LABELS log_writer)

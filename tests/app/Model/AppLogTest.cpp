@@ -12,8 +12,8 @@
 #include <system_error>
 #include <thread>
 
-#include "app/Model/DesktopServices.h"
 #include "platform/sys/FileError.h"
+#include "tests/support/RecordingDesktop.h"
 #include "tests/support/SystemLogCapture.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -35,14 +35,6 @@ std::vector<std::string> lines(const std::string& text) {
   for (std::string line; std::getline(in, line);) result.push_back(line);
   return result;
 }
-
-class RecordingDesktop : public DesktopServices {
- public:
-  void showFileSelected(const std::filesystem::path& file) override { calls.push_back("show " + file.string()); }
-  void openFolder(const std::filesystem::path& folder) override { calls.push_back("open " + folder.string()); }
-  void openAddress(const std::string& address) override { calls.push_back("address " + address); }
-  std::vector<std::string> calls;
-};
 
 // Every test runs in its own process, so the log folder, read once per process, can point into
 // the test's own temporary folder.
@@ -173,7 +165,7 @@ TEST_F(AppLogTest, MessagesReachTheSystemLog) {
 }
 
 TEST_F(AppLogTest, RevealOpensTheFolderUntilThereIsAFile) {
-  RecordingDesktop desktop;
+  testsupport::RecordingDesktop desktop;
   AppLog::reveal(desktop);
   EXPECT_TRUE(std::filesystem::is_directory(logFolder()));
   AppLog::info("x");
