@@ -9,6 +9,7 @@
 #include "DevadEvev/LiveTranscriber.h"
 #include "DevadEvev/RecordingWriter.h"
 #include "app/Model/AppLog.h"
+#include "app/Model/LiveModelInbox.h"
 #include "app/Model/ModelClock.h"
 #include "platform/sys/StandardPaths.h"
 
@@ -31,7 +32,8 @@ LiveModel::LiveModel(std::filesystem::path root, LiveModelServices services, QOb
       services_(std::move(services)),
       store_(SessionStore::inFolder(root)),
       modelsDirectory_(root / "Models"),
-      lastLevelAt_(services_.clock->now()) {
+      lastLevelAt_(services_.clock->now()),
+      inbox_(std::make_shared<LiveModelInbox>(this)) {
   sessions_ = store_.loadAll();
   if (!sessions_.empty()) selectedID_ = sessions_.front().id;
   // Linking starts once the event loop runs, after whoever made the model has set it up.
@@ -39,6 +41,10 @@ LiveModel::LiveModel(std::filesystem::path root, LiveModelServices services, QOb
 }
 
 LiveModel::~LiveModel() {
+  inbox_->close();
+  startStop_.request_stop();
+  if (transcriber_) transcriber_->cancel();
+  if (diarizer_) diarizer_->cancel();
   for (auto& [id, stop] : saveTasks_) stop.request_stop();
 }
 

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -29,6 +30,8 @@ class RecordingWriter;
 
 namespace veltovoice {
 
+class LiveModelInbox;
+
 // The application's one conversation model: the list of conversations, the selection, the state
 // of the running recording, the notice shown to the user, the table of running jobs and the
 // debounced saving of conversations. Views observe its properties and signals and call its
@@ -43,9 +46,9 @@ namespace veltovoice {
 //
 // The operations live in one source file per area: LiveModel.cpp (construction, state,
 // lookups), LiveModelSaving.cpp (saving, renaming, deleting), LiveModelLinking.cpp (linking
-// recordings), LiveModelSpeakers.cpp (speaker letters), LiveModelEditing.cpp (sentences,
-// topics, memo), LiveModelCommands.cpp (clipboard, selection, file browser, settings); later areas
-// add theirs beside them.
+// recordings), LiveModelSpeakers.cpp (speaker letters), LiveModelRecording.cpp (starting a
+// recording), LiveModelEditing.cpp (sentences, topics, memo), LiveModelCommands.cpp (clipboard,
+// selection, file browser, settings); later areas add theirs beside them.
 class LiveModel : public QObject {
   Q_OBJECT
   Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
@@ -188,6 +191,26 @@ class LiveModel : public QObject {
   // The letters of the default names of the slots 0 to 3: "A", "B", "C", "D".
   static const std::vector<std::string>& speakerLetters();
 
+  // ---- Starting a recording (LiveModelRecording.cpp) -------------------------------------------
+
+  // Starts a recording from idle: checks the microphone, makes the new conversation (first and
+  // selected) with its recording file, prepares the speaker diarizer (a failure only means no
+  // speakers) and the recogniser off the GUI thread, opens the microphone, writes the conversation
+  // and starts the half-second ticker. Either ends recording, or undoes everything and ends idle
+  // with a notice. Does nothing unless idle. Never throws.
+  QCoro::Task<> start();
+
+  // "M月d日 H:mm の録音" of `date` in Japanese, in the system's time zone.
+  static std::string defaultTitle(std::chrono::system_clock::time_point date);
+
+  // Upper-case UUID text, as logs and file names show ids.
+  static std::string idText(const QUuid& id);
+  // The text the user reads about a failure: an Error's description, else what().
+  static std::string userDescription(const std::exception& error);
+
+  static constexpr double kTickSeconds = 0.5;
+  static constexpr double kNoAudioSeconds = 5.0;
+
   // ---- Editing sentences, topics and the memo (LiveModelEditing.cpp) ---------------------------
   // Each operation finds its sentence or conversation by id at the time of the call, does nothing
   // for an unknown id, signals sessionChanged once and ends in scheduleSave(); none reports errors.
@@ -303,6 +326,21 @@ class LiveModel : public QObject {
   // ---- Saving (LiveModelSaving.cpp) ------------------------------------------------------------
   QCoro::Task<> debouncedSave(QUuid id, std::stop_token stop);
 
+  // ---- Recording (LiveModelRecording.cpp) -------------------------------------------------------
+  // Thrown by checkMicrophone() after it has put up its own notice.
+  class StopError;
+  void checkMicrophone();
+  QCoro::Task<> prepareDiarizer(std::shared_ptr<devadevev::LiveTranscriber> transcriber);
+  // Records one input level; only the last kMaxLevels are kept.
+  void push(float level);
+  void startTicker();
+  QCoro::Task<> tick(std::stop_token stop);
+  // Undoes a start that failed with `error`; `made` is the new conversation when it was made.
+  QCoro::Task<> failStart(std::exception_ptr error, std::optional<QUuid> made);
+  // What the recogniser and the diarizer deliver while recording.
+  void apply(const devadevev::LiveTranscriber::Update& update);
+  void apply(const std::vector<devadevev::SpeakerDiarizer::Turn>& turns);
+
   // ---- Editing (LiveModelEditing.cpp) ----------------------------------------------------------
   struct SegmentLocation {
     std::size_t session;  // index in sessions_
@@ -341,12 +379,18 @@ class LiveModel : public QObject {
   std::map<QUuid, std::stop_source> minutesJobs_;
 
   // ---- The running recording; all absent while the phase is idle -------------------------------
-  std::unique_ptr<devadevev::LiveTranscriber> transcriber_;
-  std::unique_ptr<devadevev::SpeakerDiarizer> diarizer_;
+  // Shared with the workers that prepare them, which may outlive a start the model gave up.
+  std::shared_ptr<devadevev::LiveTranscriber> transcriber_;
+  std::shared_ptr<devadevev::SpeakerDiarizer> diarizer_;
   std::vector<devadevev::SpeakerDiarizer::Turn> turns_;
   std::optional<std::stop_source> ticker_;
   std::shared_ptr<devadevev::RecordingWriter> writer_;
   std::chrono::system_clock::time_point lastLevelAt_;
+
+  // Requested when the model goes, so that a start's blocking preparation ends early.
+  std::stop_source startStop_;
+  // Where the recogniser's and the diarizer's threads post to the model; closed when it goes.
+  std::shared_ptr<LiveModelInbox> inbox_;
 
   // ---- Pending debounced saves, one per conversation -------------------------------------------
   std::map<QUuid, std::stop_source> saveTasks_;

@@ -11,19 +11,14 @@
 
 namespace veltovoice {
 
-namespace {
-
-std::string uuidText(const QUuid& id) {
+std::string LiveModel::idText(const QUuid& id) {
   return id.toString(QUuid::WithoutBraces).toUpper().toStdString();
 }
 
-// The text the user reads about a failure.
-std::string userDescription(const std::exception& error) {
+std::string LiveModel::userDescription(const std::exception& error) {
   if (const auto* own = dynamic_cast<const platform::Error*>(&error)) return own->description();
   return error.what();
 }
-
-}  // namespace
 
 void LiveModel::saveNow(const QUuid& id) {
   if (const auto pending = saveTasks_.find(id); pending != saveTasks_.end()) {
@@ -35,7 +30,7 @@ void LiveModel::saveNow(const QUuid& id) {
   try {
     store_.save(*found);
   } catch (const std::exception& error) {
-    AppLog::error("保存の失敗: 会話 " + uuidText(id) + " " + AppLog::describe(error));
+    AppLog::error("保存の失敗: 会話 " + idText(id) + " " + AppLog::describe(error));
     setNotice(Notice{"保存できませんでした: " + userDescription(error), std::nullopt});
   }
 }

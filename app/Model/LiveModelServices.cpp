@@ -3,6 +3,7 @@
 #include "app/Model/Clipboard.h"
 #include "app/Model/DesktopServices.h"
 #include "app/Model/ModelClock.h"
+#include "platform/audio/DeviceAudioInput.h"
 #include "platform/lm/LanguageModelConfiguration.h"
 #include "platform/lm/SystemLanguageModel.h"
 #include "platform/sys/UnavailableError.h"
@@ -27,6 +28,7 @@ class NoClipboard : public Clipboard {
 
 LiveModelServices::LiveModelServices()
     : clock(ModelClock::system()),
+      microphoneAuthorized([] { return platform::DeviceAudioInput::deviceExists(); }),
       makeTranscriber([] { return std::make_unique<devadevev::LiveTranscriber>(); }),
       makeDiarizer([] { return std::make_unique<devadevev::SpeakerDiarizer>(); }),
       desktop(std::make_shared<NoDesktop>()),

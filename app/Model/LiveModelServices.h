@@ -71,6 +71,8 @@ struct LiveModelServices {
 
   // Default: ModelClock::system().
   std::shared_ptr<ModelClock> clock;
+  // Whether the microphone may be used. Default: a capture device exists.
+  std::function<bool()> microphoneAuthorized;
   // Default: a LiveTranscriber on the default capture device and the installed speech backend.
   TranscriberFactory makeTranscriber;
   // Default: the application's SpeakerDiarizer.
