@@ -36,4 +36,15 @@ std::shared_ptr<const Error> Error::recordOf(const std::exception_ptr& error) {
   }
 }
 
+std::string Error::messageOf(const std::exception_ptr& error) {
+  if (!error) return {};
+  try {
+    std::rethrow_exception(error);
+  } catch (const std::exception& failure) {
+    return failure.what();
+  } catch (...) {
+    return "unknown error";
+  }
+}
+
 }  // namespace platform

@@ -38,6 +38,10 @@ class Error : public std::exception {
   // is null or not an Error.
   static std::shared_ptr<const Error> recordOf(const std::exception_ptr& error);
 
+  // The message of any exception: its what(), "unknown error" for one that is no std::exception,
+  // empty for a null pointer.
+  static std::string messageOf(const std::exception_ptr& error);
+
  private:
   std::string typeName_;
   std::string domain_;

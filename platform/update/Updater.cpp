@@ -37,14 +37,7 @@ namespace fs = std::filesystem;
 template <class Fallback>
 std::shared_ptr<const Error> errorRecord(std::exception_ptr error, Fallback fallback) {
   if (auto record = Error::recordOf(error)) return record;
-  std::string message = "unknown failure";
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& failure) {
-    message = failure.what();
-  } catch (...) {
-  }
-  return std::make_shared<UpdateError>(fallback(message));
+  return std::make_shared<UpdateError>(fallback(Error::messageOf(error)));
 }
 
 fs::path defaultDownloadFolder() {

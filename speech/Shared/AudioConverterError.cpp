@@ -15,15 +15,7 @@ AudioConverterError::AudioConverterError(Case errorCase, std::string description
       status_(status) {}
 
 AudioConverterError AudioConverterError::conversionFailed(std::exception_ptr underlying) {
-  std::string reason = "Unknown error";
-  if (underlying) {
-    try {
-      std::rethrow_exception(underlying);
-    } catch (const std::exception& e) {
-      reason = e.what();
-    } catch (...) {
-    }
-  }
+  const std::string reason = underlying ? platform::Error::messageOf(underlying) : "Unknown error";
   return AudioConverterError(Case::conversionFailed, "Audio conversion failed: " + reason,
                              std::move(underlying));
 }

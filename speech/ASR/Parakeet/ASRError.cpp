@@ -3,20 +3,6 @@
 #include <utility>
 
 namespace tesselaudio {
-namespace {
-
-std::string descriptionOf(const std::exception_ptr& error) {
-  if (!error) return {};
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
-}  // namespace
 
 ASRError::ASRError(Case errorCase, std::string description, std::string message,
                    std::optional<std::filesystem::path> file, std::exception_ptr underlying)
@@ -33,7 +19,7 @@ ASRError ASRError::unsupportedPlatform(const std::string& message) {
 }
 
 ASRError ASRError::streamingConversionFailed(std::exception_ptr underlying) {
-  std::string description = "Streaming audio conversion failed: " + descriptionOf(underlying);
+  std::string description = "Streaming audio conversion failed: " + platform::Error::messageOf(underlying);
   return ASRError(Case::streamingConversionFailed, std::move(description), {}, std::nullopt,
                   std::move(underlying));
 }
@@ -41,7 +27,7 @@ ASRError ASRError::streamingConversionFailed(std::exception_ptr underlying) {
 ASRError ASRError::fileAccessFailed(const std::filesystem::path& file,
                                     std::exception_ptr underlying) {
   std::string description =
-      "Failed to access audio file at " + file.string() + ": " + descriptionOf(underlying);
+      "Failed to access audio file at " + file.string() + ": " + platform::Error::messageOf(underlying);
   return ASRError(Case::fileAccessFailed, std::move(description), {}, file, std::move(underlying));
 }
 

@@ -10,17 +10,6 @@ namespace tesselaudio {
 
 namespace {
 
-std::string descriptionOf(const std::exception_ptr& error) {
-  if (!error) return {};
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
 // Whole seconds toward zero; the window always comes from a finite configuration value.
 long long wholeSeconds(double seconds) {
   if (!std::isfinite(seconds)) return 0;
@@ -45,7 +34,7 @@ DownloadError DownloadError::rateLimited(int statusCode, std::string message) {
 
 DownloadError DownloadError::downloadFailed(std::string path, std::exception_ptr underlying) {
   DownloadError error(Case::downloadFailed,
-                      fmt::format("Failed to download {}: {}", path, descriptionOf(underlying)),
+                      fmt::format("Failed to download {}: {}", path, platform::Error::messageOf(underlying)),
                       underlying);
   error.path_ = std::move(path);
   return error;

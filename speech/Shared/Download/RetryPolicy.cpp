@@ -36,16 +36,6 @@ Failure unwrap(const std::exception_ptr& error) {
   }
 }
 
-std::string describe(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return e.what();
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
 bool isTransientTransportCode(int code) {
   using Code = platform::TransportError::Code;
   switch (static_cast<Code>(code)) {
@@ -65,7 +55,7 @@ bool isTransientTransportCode(int code) {
 
 RetryAfterHint::RetryAfterHint(std::exception_ptr underlying, double retryAfter)
     : platform::Error("RetryPolicy.RetryAfterHint", "TesselAudio.RetryPolicy.RetryAfterHint", 0,
-                      fmt::format("{} (retry after {:.1f}s)", describe(underlying), retryAfter),
+                      fmt::format("{} (retry after {:.1f}s)", platform::Error::messageOf(underlying), retryAfter),
                       std::nullopt, underlying),
       retryAfter_(std::max(retryAfter, 0.0)) {}
 
@@ -95,7 +85,7 @@ void withRetry(const std::string& label, int maxAttempts, double minBackoff,
 
     const RetryWait wait = retryWait(attempt, minBackoff, failure.serverDelay);
     logger.warning(fmt::format("Download attempt {} for {} failed: {}. Retrying in {:.1f}s{}.",
-                               attempt, label, describe(failure.cause), wait.seconds,
+                               attempt, label, platform::Error::messageOf(failure.cause), wait.seconds,
                                wait.fromServer ? " (server Retry-After)" : ""));
     platform::sleepFor(std::chrono::duration_cast<std::chrono::nanoseconds>(
                            std::chrono::duration<double>(wait.seconds)),
