@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "platform/sys/FileError.h"
+#include "platform/sys/FileIO.h"
 #include "tests/support/RecordingDesktop.h"
 #include "tests/support/SystemLogCapture.h"
 #include "tests/support/TemporaryFolder.h"
@@ -21,13 +22,6 @@ namespace veltovoice {
 namespace {
 
 using ::testing::ElementsAre;
-
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> result;
@@ -44,7 +38,7 @@ class AppLogTest : public ::testing::Test {
 
   std::filesystem::path logFolder() const { return data_ / "VeltoVoice" / "Logs"; }
   std::filesystem::path logFile() const { return logFolder() / "veltovoice.log"; }
-  std::string logText() const { return readFile(logFile()); }
+  std::string logText() const { return platform::readFile(logFile()); }
 
   testsupport::TemporaryFolder data_;
 };
@@ -125,12 +119,12 @@ TEST_F(AppLogTest, RotatesOnlyPastTwoMillionBytes) {
   AppLog::info("first");
   AppLog::flush();
   EXPECT_EQ(std::filesystem::file_size(logFile()) > 2'000'000, true);
-  EXPECT_EQ(readFile(logFolder() / "veltovoice.1.log"), "older generation\n");
+  EXPECT_EQ(platform::readFile(logFolder() / "veltovoice.1.log"), "older generation\n");
 
   const std::string before = logText();
   AppLog::error("second");
   AppLog::flush();
-  EXPECT_EQ(readFile(logFolder() / "veltovoice.1.log"), before);
+  EXPECT_EQ(platform::readFile(logFolder() / "veltovoice.1.log"), before);
   EXPECT_THAT(lines(logText()), ElementsAre(::testing::HasSubstr("[ERROR] v")));
   EXPECT_THAT(logText(), ::testing::EndsWith(" second\n"));
 }

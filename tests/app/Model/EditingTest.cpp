@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "platform/sys/FileIO.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/RecordingDesktop.h"
 #include "tests/support/TemporaryFolder.h"
@@ -20,11 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-
-std::string bytesOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 LiveSegment sentence(const std::string& text, double start = 0, std::optional<double> end = {},
                      std::optional<int> speaker = {}) {
@@ -106,7 +102,7 @@ class EditingTest : public ::testing::Test {
   // The conversation file's text, after every pending debounced save has run.
   std::string settledFile(const QUuid& id) {
     clock_->advance(LiveModel::kSaveDebounceSeconds);
-    return bytesOf(store().conversationFile(id));
+    return platform::readFile(store().conversationFile(id));
   }
 
   // Runs `edit` and checks that it signals one change of `id` and, once the debounce has passed,
@@ -122,7 +118,7 @@ class EditingTest : public ::testing::Test {
     EXPECT_FALSE(fs::exists(file)) << "written before the debounce";
     clock_->advance(LiveModel::kSaveDebounceSeconds);
     ASSERT_TRUE(fs::exists(file)) << "not written";
-    EXPECT_EQ(VoiceSession::fromJsonText(bytesOf(file)), inModel(id));
+    EXPECT_EQ(VoiceSession::fromJsonText(platform::readFile(file)), inModel(id));
     fs::remove(file);
     clock_->advance(10);
     EXPECT_FALSE(fs::exists(file)) << "written twice";

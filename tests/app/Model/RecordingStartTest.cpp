@@ -21,6 +21,7 @@
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/GeneratorAudioInput.h"
 #include "platform/sys/Error.h"
+#include "platform/sys/FileIO.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/ScriptedSpeechBackend.h"
 #include "tests/support/TemporaryFolder.h"
@@ -40,11 +41,6 @@ const std::string kNoAudioNotice = "マイクの音声が5秒以上届いてい�
 
 // 2025-03-03 09:05:00 in Tokyo.
 const auto kMarch3 = std::chrono::system_clock::time_point(std::chrono::seconds(1740960300));
-
-std::string bytesOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // What a test diarizer does and what was done to it; shared with the test, which may outlive it.
 struct DiarizerControl {
@@ -134,7 +130,7 @@ class RecordingStartTest : public ::testing::Test {
   std::vector<std::string> logMessages() const {
     AppLog::flush();
     std::vector<std::string> messages;
-    std::istringstream in(bytesOf(AppLog::directory() / "veltovoice.log"));
+    std::istringstream in(platform::readFile(AppLog::directory() / "veltovoice.log"));
     for (std::string line; std::getline(in, line);) {
       const std::size_t version = line.find("] v");
       messages.push_back(line.substr(line.find(' ', version + 3) + 1));

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/sys/FileIO.h"
 #include "platform/sys/JsonCodingError.h"
 #include "platform/sys/FileError.h"
 #include "platform/text/Graphemes.h"
@@ -25,11 +26,6 @@ namespace fs = std::filesystem;
 
 // 2025-03-05 14:07:09 in Tokyo (the test time zone), as seconds since 2001.
 constexpr double kMarch5At140709 = 762844029.0;
-
-std::string bytesOf(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 void writeBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
@@ -121,8 +117,8 @@ TEST_F(SessionStoreTest, WritesConversationFileAndRenderingOnly) {
   store_.save(s);
   const std::string markdownName = "2025-03-05 1407 3月5日 14：07 の録音.md";
   EXPECT_EQ(entries(), (std::set<std::string>{uuidName(s), markdownName}));
-  EXPECT_EQ(bytesOf(sessions() / uuidName(s)), s.toJsonText());
-  EXPECT_EQ(bytesOf(sessions() / markdownName), s.markdown());
+  EXPECT_EQ(platform::readFile(sessions() / uuidName(s)), s.toJsonText());
+  EXPECT_EQ(platform::readFile(sessions() / markdownName), s.markdown());
 
   VoiceSession withoutRendering = conversation("x", 1);
   withoutRendering.markdownFile.reset();
@@ -136,7 +132,7 @@ TEST_F(SessionStoreTest, RenamingKeepsTheRenderingsName) {
   s.title = "新題";
   store_.save(s);
   const fs::path rendering = sessions() / "2025-03-05 1407 旧題.md";
-  EXPECT_EQ(bytesOf(rendering).rfind("# 新題\n", 0), 0u);
+  EXPECT_EQ(platform::readFile(rendering).rfind("# 新題\n", 0), 0u);
   EXPECT_EQ(entries().size(), 2u);
 }
 
@@ -179,7 +175,7 @@ TEST_F(SessionStoreTest, SkipsFilesItCannotReadAndLeavesThemAlone) {
   EXPECT_EQ(entries(), before);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.file);
-    EXPECT_EQ(bytesOf(sessions() / c.file), c.content);
+    EXPECT_EQ(platform::readFile(sessions() / c.file), c.content);
   }
 }
 
@@ -209,13 +205,13 @@ TEST_F(SessionStoreTest, UnreadableConversationKeepsItsRenderingFromConversion) 
     s.markdownFile = c.markdownFile;
     store.save(s);
     const fs::path json = store.conversationFile(s.id);
-    const std::string damaged = c.damage(bytesOf(json));
+    const std::string damaged = c.damage(platform::readFile(json));
     writeBytes(json, damaged);
-    const std::string rendering = bytesOf(store.sessionsDirectory / c.markdownFile);
+    const std::string rendering = platform::readFile(store.sessionsDirectory / c.markdownFile);
 
     EXPECT_TRUE(store.loadAll().empty());
-    EXPECT_EQ(bytesOf(json), damaged);
-    EXPECT_EQ(bytesOf(store.sessionsDirectory / c.markdownFile), rendering);
+    EXPECT_EQ(platform::readFile(json), damaged);
+    EXPECT_EQ(platform::readFile(store.sessionsDirectory / c.markdownFile), rendering);
     EXPECT_EQ(std::distance(fs::directory_iterator(store.sessionsDirectory), fs::directory_iterator()), 2);
   }
 }
@@ -229,7 +225,7 @@ TEST_F(SessionStoreTest, ManyConversationsLoadLikeFew) {
   }
   for (int n = 0; n < 60; n += 7) {
     const fs::path json = store_.conversationFile(saved[n].id);
-    writeBytes(json, bytesOf(json).substr(0, 300));
+    writeBytes(json, platform::readFile(json).substr(0, 300));
   }
   const std::set<std::string> before = entries();
 
@@ -253,8 +249,8 @@ TEST_F(SessionStoreTest, ConvertsALegacyFileOnce) {
   ASSERT_EQ(first.size(), 2u);
   const VoiceSession& converted = first[0].title == "定例会" ? first[0] : first[1];
   EXPECT_EQ(converted.markdownFile, legacyName);
-  EXPECT_EQ(bytesOf(sessions() / legacyName), converted.markdown());
-  EXPECT_EQ(bytesOf(store_.conversationFile(converted.id)), converted.toJsonText());
+  EXPECT_EQ(platform::readFile(sessions() / legacyName), converted.markdown());
+  EXPECT_EQ(platform::readFile(store_.conversationFile(converted.id)), converted.toJsonText());
   EXPECT_EQ(entries().size(), 4u);
 
   std::vector<VoiceSession> second = store_.loadAll();
@@ -267,14 +263,14 @@ TEST_F(SessionStoreTest, LegacyFileThatIsNotUtf8IsLeftForLater) {
   fs::create_directories(sessions());
   writeBytes(sessions() / "壊れた.md", bytes);
   EXPECT_TRUE(store_.loadAll().empty());
-  EXPECT_EQ(bytesOf(sessions() / "壊れた.md"), bytes);
+  EXPECT_EQ(platform::readFile(sessions() / "壊れた.md"), bytes);
   EXPECT_EQ(entries().size(), 1u);
 }
 
 TEST_F(SessionStoreTest, FailedConversationWriteLeavesThePreviousFile) {
   VoiceSession s = conversation("定例会", kMarch5At140709);
   store_.save(s);
-  const std::string before = bytesOf(store_.conversationFile(s.id));
+  const std::string before = platform::readFile(store_.conversationFile(s.id));
   const std::set<std::string> entriesBefore = entries();
 
   s.segments.resize(200, LiveSegment{.text = std::string(500, 'x')});
@@ -282,7 +278,7 @@ TEST_F(SessionStoreTest, FailedConversationWriteLeavesThePreviousFile) {
     FileSizeLimit limit(before.size() + 1000);
     EXPECT_THROW(store_.save(s), platform::FileError);
   }
-  EXPECT_EQ(bytesOf(store_.conversationFile(s.id)), before);
+  EXPECT_EQ(platform::readFile(store_.conversationFile(s.id)), before);
   EXPECT_EQ(entries(), entriesBefore);
 }
 
@@ -302,7 +298,7 @@ TEST_F(SessionStoreTest, FailedRenderingWriteKeepsTheNewConversationFile) {
     VoiceSession s = conversation("題", 1);
     s.markdownFile = c.markdownFile;
     EXPECT_THROW(store_.save(s), platform::FileError);
-    EXPECT_EQ(bytesOf(store_.conversationFile(s.id)), s.toJsonText());
+    EXPECT_EQ(platform::readFile(store_.conversationFile(s.id)), s.toJsonText());
   }
   EXPECT_TRUE(fs::is_empty(sessions() / "in the way.md"));
   EXPECT_FALSE(fs::exists(sessions().parent_path() / "outside.md"));
@@ -311,12 +307,12 @@ TEST_F(SessionStoreTest, FailedRenderingWriteKeepsTheNewConversationFile) {
 TEST_F(SessionStoreTest, EncodingFailureWritesNothing) {
   VoiceSession s = conversation("題", 1);
   store_.save(s);
-  const std::string before = bytesOf(store_.conversationFile(s.id));
+  const std::string before = platform::readFile(store_.conversationFile(s.id));
   s.duration = std::numeric_limits<double>::quiet_NaN();
   s.title = "変更";
   EXPECT_THROW(store_.save(s), platform::JsonCodingError);
-  EXPECT_EQ(bytesOf(store_.conversationFile(s.id)), before);
-  EXPECT_EQ(bytesOf(sessions() / *s.markdownFile).rfind("# 題\n", 0), 0u);
+  EXPECT_EQ(platform::readFile(store_.conversationFile(s.id)), before);
+  EXPECT_EQ(platform::readFile(sessions() / *s.markdownFile).rfind("# 題\n", 0), 0u);
 }
 
 TEST_F(SessionStoreTest, FolderThatCannotBeMadeFailsSavesButNotLoads) {
@@ -389,8 +385,8 @@ TEST_F(SessionStoreTest, SameMinuteSameTitleGetsItsOwnRendering) {
 
   store_.save(second);
   store_.save(third);
-  EXPECT_EQ(bytesOf(sessions() / *first.markdownFile), first.markdown());
-  EXPECT_EQ(bytesOf(sessions() / *second.markdownFile), second.markdown());
+  EXPECT_EQ(platform::readFile(sessions() / *first.markdownFile), first.markdown());
+  EXPECT_EQ(platform::readFile(sessions() / *second.markdownFile), second.markdown());
   // Three conversations, and the stray file read as a legacy conversation.
   EXPECT_EQ(store_.loadAll().size(), 4u);
 }

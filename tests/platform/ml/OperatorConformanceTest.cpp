@@ -18,18 +18,12 @@
 #include "platform/ml/Graph.h"
 #include "platform/ml/MLModelError.h"
 #include "platform/ml/Operators.h"
+#include "platform/sys/FileIO.h"
 
 namespace platform::ml {
 namespace {
 
 std::filesystem::path gCasesFolder;
-
-std::string readFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 bool tensorTypeSupported(const onnx::TypeProto& type) {
   return type.has_tensor_type() && isSupportedElementType(static_cast<ElementType>(type.tensor_type().elem_type()));
@@ -86,7 +80,7 @@ std::string compare(const Tensor& actual, const Tensor& expected, double atol) {
 std::string runCase(const std::filesystem::path& folder, const onnx::ModelProto& model) {
   std::shared_ptr<const Graph> graph;
   try {
-    graph = Graph::load(readFile(folder / "model.onnx"), folder);
+    graph = Graph::load(platform::readFile(folder / "model.onnx"), folder);
   } catch (const MLModelError& e) {
     return "load: " + e.description();
   }
@@ -101,7 +95,7 @@ std::string runCase(const std::filesystem::path& folder, const onnx::ModelProto&
       if (initializers.count(input.name())) continue;
       const auto file = data / fmt::format("input_{}.pb", k++);
       if (!std::filesystem::exists(file)) break;
-      feeds[input.name()] = Graph::parseTensor(readFile(file));
+      feeds[input.name()] = Graph::parseTensor(platform::readFile(file));
     }
     std::map<std::string, Tensor> results;
     try {
@@ -111,7 +105,7 @@ std::string runCase(const std::filesystem::path& folder, const onnx::ModelProto&
     }
     for (int j = 0; j < model.graph().output_size(); ++j) {
       const auto& name = model.graph().output(j).name();
-      const auto expected = Graph::parseTensor(readFile(data / fmt::format("output_{}.pb", j)));
+      const auto expected = Graph::parseTensor(platform::readFile(data / fmt::format("output_{}.pb", j)));
       const auto difference = compare(results.at(name), expected, absoluteTolerance(folder.filename().string()));
       if (!difference.empty()) return fmt::format("data set {}, output '{}': {}", set, name, difference);
     }
@@ -129,7 +123,7 @@ TEST(OperatorConformanceTest, SupportedCasesMatchTheirExpectedOutputs) {
   std::map<std::string, int> skipped;
   for (const auto& folder : cases) {
     onnx::ModelProto model;
-    const std::string bytes = readFile(folder / "model.onnx");
+    const std::string bytes = platform::readFile(folder / "model.onnx");
     ASSERT_TRUE(model.ParseFromString(bytes)) << folder;
     const std::string reason = skipReason(model);
     if (!reason.empty()) {

@@ -77,7 +77,7 @@ TEST(SerialQueueTest, DelayedWorkRunsAfterWorkQueuedLaterWithoutDelay) {
   SerialQueue queue("test.delay");
   std::vector<int> seen;
   std::promise<void> delayedRan;
-  queue.asyncAfter(20ms, [&] {
+  queue.asyncAfter(300ms, [&] {  // long enough that the next line always comes first
     seen.push_back(2);
     delayedRan.set_value();
   });
