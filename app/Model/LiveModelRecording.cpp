@@ -251,7 +251,9 @@ void LiveModel::push(float level) {
 }
 
 void LiveModel::startTicker() {
-  // A previous ticker is released, not stopped: stop() has stopped it before a new start.
+  // stop() has stopped the previous ticker before a new start; should one still run, it is stopped
+  // too, so that two tickers never count at once.
+  if (ticker_) ticker_->request_stop();
   ticker_.emplace();
   tick(ticker_->get_token());
 }
