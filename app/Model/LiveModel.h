@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstddef>
-#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -205,8 +204,6 @@ class LiveModel : public QObject {
 
   // Upper-case UUID text, as logs and file names show ids.
   static std::string idText(const QUuid& id);
-  // The text the user reads about a failure: an Error's description, else what().
-  static std::string userDescription(const std::exception& error);
 
   static constexpr double kTickSeconds = 0.5;
   static constexpr double kNoAudioSeconds = 5.0;

@@ -59,16 +59,6 @@ std::string describe(const std::exception_ptr& error) {
   }
 }
 
-std::string userText(const std::exception_ptr& error) {
-  try {
-    std::rethrow_exception(error);
-  } catch (const std::exception& e) {
-    return LiveModel::userDescription(e);
-  } catch (...) {
-    return "unknown error";
-  }
-}
-
 }  // namespace
 
 std::string LiveModel::defaultTitle(std::chrono::system_clock::time_point date) {
@@ -196,7 +186,7 @@ QCoro::Task<> LiveModel::failStart(std::exception_ptr error, std::optional<QUuid
   setPhase(Phase::idle);
   setStatus("");
   AppLog::error("録音を開始できなかった: " + describe(error));
-  if (!notice_) setNotice(Notice{userText(error), std::nullopt});
+  if (!notice_) setNotice(Notice{platform::Error::messageOf(error), std::nullopt});
   co_return;
 }
 
@@ -231,7 +221,7 @@ QCoro::Task<> LiveModel::prepareDiarizer(std::shared_ptr<devadevev::LiveTranscri
   }
   if (failure) {
     diarizer->cancel();
-    setNotice(Notice{"話者分離を準備できなかったため、話者なしで続けます（" + userText(failure) + "）",
+    setNotice(Notice{"話者分離を準備できなかったため、話者なしで続けます（" + platform::Error::messageOf(failure) + "）",
                      std::nullopt});
     co_return;
   }

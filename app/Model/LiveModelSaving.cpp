@@ -6,19 +6,12 @@
 #include <QPointer>
 
 #include "app/Model/AppLog.h"
+#include "app/Model/JsonFields.h"
 #include "app/Model/ModelClock.h"
-#include "platform/sys/Error.h"
 
 namespace veltovoice {
 
-std::string LiveModel::idText(const QUuid& id) {
-  return id.toString(QUuid::WithoutBraces).toUpper().toStdString();
-}
-
-std::string LiveModel::userDescription(const std::exception& error) {
-  if (const auto* own = dynamic_cast<const platform::Error*>(&error)) return own->description();
-  return error.what();
-}
+std::string LiveModel::idText(const QUuid& id) { return detail::uuidText(id); }
 
 void LiveModel::saveNow(const QUuid& id) {
   if (const auto pending = saveTasks_.find(id); pending != saveTasks_.end()) {
@@ -31,7 +24,7 @@ void LiveModel::saveNow(const QUuid& id) {
     store_.save(*found);
   } catch (const std::exception& error) {
     AppLog::error("保存の失敗: 会話 " + idText(id) + " " + AppLog::describe(error));
-    setNotice(Notice{"保存できませんでした: " + userDescription(error), std::nullopt});
+    setNotice(Notice{std::string("保存できませんでした: ") + error.what(), std::nullopt});
   }
 }
 
