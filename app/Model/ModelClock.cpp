@@ -2,28 +2,14 @@
 
 #include <cmath>
 #include <coroutine>
-#include <functional>
-#include <optional>
 
-#include <QCoreApplication>
 #include <QTimer>
+
+#include "app/Model/ClockSleeper.h"
 
 namespace veltovoice {
 
 namespace {
-
-// One sleeping coroutine, woken once: by its timer or, through the event loop, by its stop token.
-struct Sleeper {
-  std::coroutine_handle<> handle;
-  bool woken = false;
-  std::optional<std::stop_callback<std::function<void()>>> onStop;
-
-  void wake() {
-    if (woken) return;
-    woken = true;
-    handle.resume();
-  }
-};
 
 class TimerAwaiter {
  public:
@@ -32,25 +18,15 @@ class TimerAwaiter {
   bool await_ready() const { return stop_.stop_requested() || !(seconds_ > 0); }
 
   void await_suspend(std::coroutine_handle<> handle) {
-    sleeper_ = std::make_shared<Sleeper>();
+    sleeper_ = std::make_shared<ClockSleeper>();
     sleeper_->handle = handle;
-    std::weak_ptr<Sleeper> weak = sleeper_;
+    std::weak_ptr<ClockSleeper> weak = sleeper_;
     const double ms = std::ceil(seconds_ * 1000.0);
     const int timeoutMs = ms > 2e9 ? 2000000000 : static_cast<int>(ms);
     QTimer::singleShot(timeoutMs, Qt::PreciseTimer, [weak] {
       if (auto sleeper = weak.lock()) sleeper->wake();
     });
-    // A stop may come from any thread; the wake-up itself always happens on the event loop.
-    sleeper_->onStop.emplace(stop_, std::function<void()>([weak] {
-      QCoreApplication* app = QCoreApplication::instance();
-      if (!app) return;
-      QMetaObject::invokeMethod(
-          app,
-          [weak] {
-            if (auto sleeper = weak.lock()) sleeper->wake();
-          },
-          Qt::QueuedConnection);
-    }));
+    ClockSleeper::wakeOnStop(sleeper_, stop_);
   }
 
   void await_resume() const {}
@@ -58,7 +34,7 @@ class TimerAwaiter {
  private:
   double seconds_;
   std::stop_token stop_;
-  std::shared_ptr<Sleeper> sleeper_;
+  std::shared_ptr<ClockSleeper> sleeper_;
 };
 
 class SystemClock : public ModelClock {

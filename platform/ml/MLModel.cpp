@@ -17,6 +17,7 @@
 #include "platform/ml/MLDictionaryFeatureProvider.h"
 #include "platform/ml/MLModelError.h"
 #include "platform/ml/ModelBundle.h"
+#include "platform/sys/StandardPaths.h"
 
 namespace platform {
 namespace {
@@ -186,11 +187,6 @@ std::filesystem::path claimTemporaryFolder(const std::filesystem::path& model) {
   auto folder = it->second;
   compiledFolders().erase(it);
   return folder;
-}
-
-std::filesystem::path temporaryRoot() {
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp != nullptr && *tmp != '\0' ? std::filesystem::path(tmp) : std::filesystem::temp_directory_path();
 }
 
 // ---- description ----------------------------------------------------------------------------
@@ -482,8 +478,9 @@ std::filesystem::path MLModel::compileModel(const std::filesystem::path& at) {
     throw fail(e.description());
   }
 
-  std::string pattern = (temporaryRoot() / "mlmodelc-XXXXXX").string();
-  if (mkdtemp(pattern.data()) == nullptr) throw fail(fmt::format("cannot make a folder in {}: {}", temporaryRoot().string(), std::strerror(errno)));
+  const auto temporary = StandardPaths::temporaryDirectory();
+  std::string pattern = (temporary / "mlmodelc-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) throw fail(fmt::format("cannot make a folder in {}: {}", temporary.string(), std::strerror(errno)));
   const std::filesystem::path root(pattern);
   const auto compiled = root / (name + ".mlmodelc");
   std::error_code error;

@@ -1,28 +1,14 @@
 #include "tests/support/ManualClock.h"
 
 #include <algorithm>
-#include <atomic>
-#include <coroutine>
-#include <functional>
-#include <optional>
 
-#include <QCoreApplication>
+#include "app/Model/ClockSleeper.h"
 
 namespace testsupport {
 
-struct ManualClock::Sleeper {
+struct ManualClock::Sleeper : veltovoice::ClockSleeper {
   double deadline = 0;
   std::uint64_t order = 0;
-  std::coroutine_handle<> handle;
-  bool woken = false;
-  std::atomic<bool> stopped = false;
-  std::optional<std::stop_callback<std::function<void()>>> onStop;
-
-  void wake() {
-    if (woken) return;
-    woken = true;
-    handle.resume();
-  }
 };
 
 class ManualClock::Awaiter {
@@ -38,18 +24,7 @@ class ManualClock::Awaiter {
     sleeper_->order = clock_.nextOrder_++;
     sleeper_->handle = handle;
     clock_.sleepers_.push_back(sleeper_);
-    std::weak_ptr<Sleeper> weak = sleeper_;
-    sleeper_->onStop.emplace(stop_, std::function<void()>([weak] {
-      if (auto sleeper = weak.lock()) sleeper->stopped = true;
-      QCoreApplication* app = QCoreApplication::instance();
-      if (!app) return;
-      QMetaObject::invokeMethod(
-          app,
-          [weak] {
-            if (auto sleeper = weak.lock()) sleeper->wake();
-          },
-          Qt::QueuedConnection);
-    }));
+    veltovoice::ClockSleeper::wakeOnStop(sleeper_, stop_);
   }
 
   void await_resume() const {}
