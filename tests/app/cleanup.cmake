@@ -1,0 +1,7 @@
+# The outside-assistant runner and the transcript clean-up, with small shell scripts as the
+# assistants under a temporary HOME.
+velto_add_test(cleanup_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/Processing/CLIAssistantTest.cpp
+  LIBS veltovoice_core test_support test_support_app Qt6::Core
+  LABELS cleanup)
