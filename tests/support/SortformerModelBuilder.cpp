@@ -129,8 +129,25 @@ ModelBuilder sortformerBandOracleModel(const SortformerModelSizes& sizes,
       .node("Add", {"afterFifo", "cacheFifoCapacity"}, {"chunkSource"})
       .node("Where", {"inFifo", "fifoSource", "chunkSource"}, {"laterSource"})
       .node("Where", {"inCache", "rowIndex", "laterSource"}, {"source"})
-      .node("Min", {"source", "lastRow"}, {"sourceClamped"})
-      .node("Gather", {"allProbs", "sourceClamped"}, {"speaker_preds_out"}, {Attribute("axis", 1)})
+      .node("Min", {"source", "lastRow"}, {"sourceClamped"});
+  std::string gatherIndex = "sourceClamped";
+  if (oracle.failAboveCoreMel) {
+    const double coreStart = static_cast<double>(sizes.chunkLeftContext * sizes.subsamplingFactor);
+    const double coreEnd = coreStart + static_cast<double>(sizes.chunkLen * sizes.subsamplingFactor);
+    model.initializer("coreStart", {ElementType::int64, {1}, {coreStart}})
+        .initializer("coreEnd", {ElementType::int64, {1}, {coreEnd}})
+        .initializer("melAxis", {ElementType::int64, {1}, {1}})
+        .initializer("failAbove", {ElementType::float32, {1}, {*oracle.failAboveCoreMel}})
+        .initializer("outOfRange", scalar32(static_cast<double>(rows)))
+        .initializer("inRange", scalar32(0))
+        .node("Slice", {"chunk", "coreStart", "coreEnd", "melAxis"}, {"coreMel"})
+        .node("ReduceMax", {"coreMel"}, {"coreMax"}, {Attribute("keepdims", 0)})
+        .node("Greater", {"coreMax", "failAbove"}, {"tooLoud"})
+        .node("Where", {"tooLoud", "outOfRange", "inRange"}, {"failOffset"})
+        .node("Add", {"sourceClamped", "failOffset"}, {"sourceChecked"});
+    gatherIndex = "sourceChecked";
+  }
+  model.node("Gather", {"allProbs", gatherIndex}, {"speaker_preds_out"}, {Attribute("axis", 1)})
       .node("Add", {"chunk_lengths", "roundUp"}, {"lengthRounded"})
       .node("Div", {"lengthRounded", "subsampling"}, {"chunk_pre_encoder_lengths_out"});
   if (withMetadata) writeMetadata(model, sizes);

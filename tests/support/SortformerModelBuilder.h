@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "tests/support/ModelBuilder.h"
@@ -40,6 +41,10 @@ inline constexpr float kSortformerSilentMel = -16.635532f;
 struct SortformerBandOracle {
   std::array<float, 4> thresholds{-11.0f, -10.0f, -10.0f, -10.0f};
   float alpha = 2.0f;
+  // When set, a prediction fails (an index out of range) whenever a mel value of the chunk's core
+  // rows, those after chunkLeftContext frames of left context, exceeds it: loud audio in one
+  // chunk's core makes that chunk, and no other, fail while streaming.
+  std::optional<float> failAboveCoreMel;
 };
 
 // "Speaker s talks" as the band oracle hears it: `samples` of 16 kHz audio whose energy fills one

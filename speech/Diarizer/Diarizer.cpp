@@ -1,0 +1,7 @@
+#include "speech/Diarizer/Diarizer.h"
+
+namespace tesselaudio {
+
+Diarizer::~Diarizer() = default;
+
+}  // namespace tesselaudio
