@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include <unicode/datefmt.h>
 #include <unicode/dtptngen.h>
 #include <unicode/locid.h>
 #include <unicode/smpdtfmt.h>
@@ -27,7 +28,41 @@ std::string formatWithPattern(double unixSeconds, const icu::UnicodeString& patt
   return result;
 }
 
+icu::DateFormat::EStyle icuStyle(DateStyle style) {
+  switch (style) {
+    case DateStyle::omitted: return icu::DateFormat::kNone;
+    case DateStyle::numeric: return icu::DateFormat::kShort;
+    case DateStyle::abbreviated: return icu::DateFormat::kMedium;
+    case DateStyle::long_: return icu::DateFormat::kLong;
+    case DateStyle::complete: return icu::DateFormat::kFull;
+  }
+  return icu::DateFormat::kNone;
+}
+
+icu::DateFormat::EStyle icuStyle(TimeStyle style) {
+  switch (style) {
+    case TimeStyle::omitted: return icu::DateFormat::kNone;
+    case TimeStyle::shortened: return icu::DateFormat::kShort;
+    case TimeStyle::standard: return icu::DateFormat::kMedium;
+    case TimeStyle::complete: return icu::DateFormat::kFull;
+  }
+  return icu::DateFormat::kNone;
+}
+
 }  // namespace
+
+std::string formatDateStyle(double unixSeconds, DateStyle date, TimeStyle time,
+                            std::string_view locale) {
+  if (date == DateStyle::omitted && time == TimeStyle::omitted) return {};
+  std::unique_ptr<icu::DateFormat> format(
+      icu::DateFormat::createDateTimeInstance(icuStyle(date), icuStyle(time), localeNamed(locale)));
+  if (!format) return {};
+  icu::UnicodeString out;
+  format->format(static_cast<UDate>(unixSeconds * 1000.0), out);
+  std::string result;
+  out.toUTF8String(result);
+  return result;
+}
 
 std::string formatDate(double unixSeconds, std::string_view pattern, std::string_view locale) {
   return formatWithPattern(unixSeconds, icu::UnicodeString::fromUTF8(pattern), localeNamed(locale));

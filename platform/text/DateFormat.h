@@ -18,6 +18,18 @@ std::string formatDate(double unixSeconds, std::string_view pattern, std::string
 std::string formatDateSkeleton(double unixSeconds, std::string_view skeleton,
                                std::string_view locale);
 
+// How much of a date or a time a locale's standard format shows, from nothing to everything.
+// numeric: "2025/03/03"; abbreviated: ICU's medium style (in ja_JP also "2025/03/03", in en_US
+// "Mar 3, 2025"); long_: "2025年3月3日"; complete: with the weekday.
+enum class DateStyle { omitted, numeric, abbreviated, long_, complete };
+// shortened: hours and minutes ("9:05"); standard: with seconds; complete: with the time zone.
+enum class TimeStyle { omitted, shortened, standard, complete };
+
+// `unixSeconds` in the locale's standard format for `date` and `time` (ICU's date styles), in the
+// process's time zone. Both omitted gives the empty text.
+std::string formatDateStyle(double unixSeconds, DateStyle date, TimeStyle time,
+                            std::string_view locale);
+
 // The time that `text` names when read in full, strictly, with `pattern` in `locale`; nothing when
 // it does not parse or leaves characters over.
 std::optional<double> parseDate(std::string_view text, std::string_view pattern,
