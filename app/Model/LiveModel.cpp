@@ -48,6 +48,9 @@ LiveModel::~LiveModel() {
   if (transcriber_) transcriber_->cancel();
   if (diarizer_) diarizer_->cancel();
   for (auto& [id, stop] : saveTasks_) stop.request_stop();
+  // Running jobs end at their next wait; they find the model gone and touch nothing.
+  minutesJobs_.stopAll();
+  taskJobs_.stopAll();
 }
 
 std::filesystem::path LiveModel::defaultRoot() {

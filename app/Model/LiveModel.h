@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -17,10 +19,12 @@
 #include <QUuid>
 
 #include "DevadEvev/SpeakerDiarizer.h"
+#include "app/Model/ConversationJobs.h"
 #include "app/Model/LiveModelServices.h"
 #include "app/Model/SegmentDeletion.h"
 #include "app/Model/SessionStore.h"
 #include "app/Model/VoiceSession.h"
+#include "app/Processing/MinutesMaker.h"
 
 namespace devadevev {
 class LiveTranscriber;
@@ -47,7 +51,9 @@ class LiveModelInbox;
 // lookups), LiveModelSaving.cpp (saving, renaming, deleting), LiveModelLinking.cpp (linking
 // recordings), LiveModelSpeakers.cpp (speaker letters), LiveModelRecording.cpp (starting a
 // recording), LiveModelEditing.cpp (sentences, topics, memo), LiveModelCommands.cpp (clipboard,
-// selection, file browser, settings); later areas add theirs beside them.
+// selection, file browser, settings), LiveModelJobs.cpp (the shared running of jobs),
+// LiveModelMinutes.cpp (minutes), LiveModelTaskTree.cpp (editing the task tree); later areas add
+// theirs beside them.
 class LiveModel : public QObject {
   Q_OBJECT
   Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
@@ -267,6 +273,84 @@ class LiveModel : public QObject {
   // The settings address of `action`.
   static std::string settingsAddress(Notice::Action action);
 
+  // ---- Jobs (LiveModelJobs.cpp) -----------------------------------------------------------------
+  // A job runs on one conversation as a coroutine on the GUI thread. Its refusal checks, its entry
+  // in jobs() and its handle in one of these tables are made in one turn, before it first waits;
+  // both entries go when it ends, however it ends.
+
+  // The running minutes job of each conversation.
+  const ConversationJobs& minutesJobs() const { return minutesJobs_; }
+  // The running task extraction or regrouping of each conversation.
+  const ConversationJobs& taskJobs() const { return taskJobs_; }
+
+  // The job text of a phase that reports a fraction: `phase`, a blank, the fraction in whole
+  // percent (cut towards zero) and "%": "話題を区切っています… 33%".
+  static std::string progressText(const std::string& phase, double fraction);
+
+  // ---- Minutes (LiveModelMinutes.cpp) -----------------------------------------------------------
+
+  // Starts the minutes job of the conversation: topic starts from the language model, merged by
+  // coarsen(), stored and saved at once, then each topic's points and decisions, saved with the
+  // debounced save. With the language model unavailable only shows the availability notice; does
+  // nothing for the conversation being recorded, one with a minutes job running, or an unknown id.
+  // The job works on the transcript as it stands at this call. Never throws.
+  void makeMinutes(const QUuid& id);
+
+  // The topic starts worth keeping: the first always; a later one is dropped when its title is
+  // similar to the last kept title, or when its span (up to the next start of `boundaries`, or to
+  // `count`) has at most 9 rows and lasts under 120 s by `starts` (a missing start counts as 0).
+  // REQUIRES: `boundaries` ascending by index.
+  static std::vector<MinutesMaker::Boundary> coarsen(
+      const std::vector<MinutesMaker::Boundary>& boundaries,
+      const std::vector<std::optional<double>>& starts, int count);
+
+  // Puts the conversation's title, start, minutes and task outline on the clipboard as Markdown;
+  // nothing for an unknown id.
+  void copyMinutes(const QUuid& id);
+
+  // ---- Task tree (LiveModelTaskTree.cpp) --------------------------------------------------------
+  // The tree is a conversation's flat `tasks` list shaped by `parentID`. Each operation finds the
+  // conversation and the task by id at the call, changes the list in place (one sessionChanged
+  // when something changed), never creates a cycle, and schedules a save as noted; unknown ids
+  // change nothing. Lists read from files may hold cycles: every walk down the tree ends.
+
+  // Puts the task under `parent` (nothing: a root) before the child now at `index` among the
+  // parent's other children, or after the last child's subtree; a negative index counts as 0. A
+  // move under the task itself or its descendants is refused. Expands the parent. Always
+  // schedules a save.
+  void moveTask(const QUuid& sessionID, const QUuid& taskID, const std::optional<QUuid>& parent,
+                int index);
+  // Swap with the previous or next sibling; nothing (and no save) at the end of the row.
+  void moveTaskUp(const QUuid& sessionID, const QUuid& taskID);
+  void moveTaskDown(const QUuid& sessionID, const QUuid& taskID);
+  // Makes the task the last child of its previous sibling; nothing for a first sibling.
+  void indentTask(const QUuid& sessionID, const QUuid& taskID);
+  // Makes the task the sibling right after its parent; nothing for a root.
+  void outdentTask(const QUuid& sessionID, const QUuid& taskID);
+  // Moves the task with its subtree to the end of conversation `to`, as a root, without source
+  // times, and shows a notice. Refused (nothing taken from the source) when `to` is unknown.
+  void moveTaskToSession(const QUuid& from, const QUuid& taskID, const QUuid& to);
+  // Flips the task's done state and gives it to its whole subtree. Always schedules a save.
+  void toggleTaskDone(const QUuid& sessionID, const QUuid& taskID);
+  // Applies `change` to the task in place. Always schedules a save.
+  void updateTask(const QUuid& sessionID, const QUuid& taskID,
+                  const std::function<void(TaskItem&)>& change);
+  // Appends a new empty manual root task and returns its id (also when the conversation is
+  // unknown). Schedules no save.
+  QUuid addTask(const QUuid& sessionID);
+  // Inserts a new empty manual task right after `after`, under the same parent; nothing when
+  // `after` is not found.
+  std::optional<QUuid> addTask(const QUuid& sessionID, const QUuid& after);
+  // Removes the task and its whole subtree; a missing list becomes empty. Always schedules a save.
+  void deleteTask(const QUuid& sessionID, const QUuid& taskID);
+  // Puts the task outline, lines joined by "\n", on the clipboard; nothing for an unknown id.
+  void copyTasks(const QUuid& sessionID);
+
+  // Whether `ancestor` is reached from the parent of `taskID` within 100 steps up. False for the
+  // task itself and for a task not in `tasks`.
+  static bool isDescendant(const QUuid& taskID, const QUuid& ancestor,
+                           const std::vector<TaskItem>& tasks);
+
  signals:
   void phaseChanged();
   void selectedIDChanged();
@@ -315,6 +399,33 @@ class LiveModel : public QObject {
   // Orders the list by `before` (stable) and signals sessionsReordered when the order changed.
   void reorderSessions(const std::function<bool(const VoiceSession&, const VoiceSession&)>& before);
 
+  // ---- Running jobs (LiveModelJobs.cpp) ---------------------------------------------------------
+
+  // What a job does when it ends with an error other than a cancellation; called only while the
+  // model exists.
+  using JobFailure = std::function<void(const std::exception& error)>;
+
+  // Awaits `job`, run `run` of conversation `id` in `table` (a member of this model). A
+  // cancellation ends it quietly; any other error goes to `onFailure`. Then, while the model
+  // exists, removes the job's handle (when still its own) and the conversation's job text.
+  // Never throws.
+  QCoro::Task<> runJob(ConversationJobs& table, QUuid id, std::uint64_t run,
+                       QCoro::Task<> job, JobFailure onFailure);
+
+  // A progress callback for work on other threads: safe from any thread, it shows
+  // progressText(phase, fraction) as the conversation's job text, on the GUI thread, while the
+  // model exists and the conversation still has a job text.
+  std::function<void(double)> jobProgress(const QUuid& id, const std::string& phase);
+
+  // How a failed minutes job reports: the log line and the notice.
+  void minutesFailed(const QUuid& id, const std::exception& error);
+
+  // ---- Task tree (LiveModelTaskTree.cpp) --------------------------------------------------------
+
+  // The largest list position among the task and its descendants; nothing when it is missing.
+  static std::optional<std::size_t> lastDescendantIndex(const QUuid& taskID,
+                                                        const std::vector<TaskItem>& tasks);
+
  private:
   // ---- Linking recordings (LiveModelLinking.cpp) -----------------------------------------------
   // Looks for the Voice Memos recordings of conversations that have none.
@@ -351,6 +462,25 @@ class LiveModel : public QObject {
   static void repairTopics(VoiceSession& session, const std::set<QUuid>& removing,
                            bool preferPrevious);
 
+  // ---- Minutes (LiveModelMinutes.cpp) -----------------------------------------------------------
+  // One row per sentence as the language model reads it, with the sentence's id and start.
+  struct MinutesRows {
+    std::vector<MinutesMaker::Line> lines;
+    std::vector<QUuid> ids;
+    std::vector<std::optional<double>> starts;
+  };
+  QCoro::Task<> minutesJob(QUuid id, MinutesRows rows, std::stop_token stop);
+
+  // ---- Task tree (LiveModelTaskTree.cpp) --------------------------------------------------------
+  struct SiblingsInfo {
+    TaskItem task;
+    std::vector<TaskItem> siblings;  // the tasks with the task's parent, in list order
+    int index = 0;                   // the task's place among them
+  };
+  std::optional<SiblingsInfo> siblingsInfo(const QUuid& sessionID, const QUuid& taskID) const;
+  // The list of the conversation, or null when the conversation is unknown.
+  std::optional<std::vector<TaskItem>>* tasksOf(const QUuid& sessionID);
+
   // ---- Services and files, constant after construction -----------------------------------------
   const LiveModelServices services_;
   const SessionStore store_;
@@ -372,8 +502,8 @@ class LiveModel : public QObject {
   OptionalID scrollRequest_;
 
   // ---- Jobs: the running task-extraction and minutes job of each conversation ------------------
-  std::map<QUuid, std::stop_source> taskJobs_;
-  std::map<QUuid, std::stop_source> minutesJobs_;
+  ConversationJobs taskJobs_;
+  ConversationJobs minutesJobs_;
 
   // ---- The running recording; all absent while the phase is idle -------------------------------
   // Shared with the workers that prepare them, which may outlive a start the model gave up.

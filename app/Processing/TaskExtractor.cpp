@@ -177,6 +177,18 @@ std::string reason(const std::exception& error) {
   }
 }
 
+std::string availabilityText(platform::SystemLanguageModel::UnavailableReason reason) {
+  using Reason = platform::SystemLanguageModel::UnavailableReason;
+  switch (reason) {
+    case Reason::deviceNotEligible: return "このMacでは Apple Intelligence を使えないため、タスクを抜き出せません。";
+    case Reason::appleIntelligenceNotEnabled:
+      return "タスクの抜き出しには Apple Intelligence が必要です。システム設定で Apple Intelligence をオンにしてください。";
+    case Reason::modelNotReady: return "Apple Intelligence のモデルを準備中です。しばらくしてからもう一度試してください。";
+    case Reason::other: break;
+  }
+  return "このMacではタスクを抜き出せません。";
+}
+
 std::optional<double> seconds(std::string_view text) {
   const std::string trimmed = platform::text::trimBlanks(text);
   std::vector<double> numbers;

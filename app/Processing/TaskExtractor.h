@@ -68,6 +68,10 @@ bool similar(std::string_view a, std::string_view b);
 // The short Japanese reason text of a failed request.
 std::string reason(const std::exception& error);
 
+// The text shown when the language model cannot be used, by the reason it gives; the minutes
+// and task operations and their panels share it.
+std::string availabilityText(platform::SystemLanguageModel::UnavailableReason reason);
+
 // "mm:ss" or "h:mm:ss" in seconds; nullopt for any other shape.
 std::optional<double> seconds(std::string_view text);
 
