@@ -114,6 +114,7 @@ class Transfer {
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, request_.followRedirects ? 1L : 0L);
+    curl_easy_setopt(easy, CURLOPT_HTTP09_ALLOWED, request_.allowsHttp09 ? 1L : 0L);
     if (!request_.caBundlePath.empty()) curl_easy_setopt(easy, CURLOPT_CAINFO, request_.caBundlePath.c_str());
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, 20L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, millisecondsOf(request_.idleTimeout));

@@ -25,6 +25,9 @@ struct HttpRequest {
   // When false, a redirect is not followed: its response comes back as the final one, with the
   // address it points to in HttpResponse::redirectURL (for callers that vet each hop).
   bool followRedirects = true;
+  // When true, an answer without a status line (HTTP/0.9) is taken, with statusCode 0, instead of
+  // failing as a transport error; for callers that judge such answers themselves.
+  bool allowsHttp09 = false;
   // A PEM file of certificate authorities trusted instead of the system's; empty = the system's.
   std::string caBundlePath;
 

@@ -10,6 +10,7 @@ namespace platform {
 // The final response of a request (after redirects). `body` is filled by whole-body calls only;
 // a streamed transfer hands the body to its handler instead. A value type.
 struct HttpResponse {
+  // 0 for an answer without a status line (see HttpRequest::allowsHttp09).
   int statusCode = 0;
   HttpHeaders headers;
   // The address that answered (the last one when redirects were followed).

@@ -1,6 +1,10 @@
 #include "platform/sys/StandardPaths.h"
 
 #include <string>
+#include <vector>
+
+#include <pwd.h>
+#include <unistd.h>
 
 #include "platform/sys/Environment.h"
 
@@ -11,6 +15,20 @@ std::filesystem::path applicationSupportDirectory() {
   const auto xdg = Environment::value("XDG_DATA_HOME");
   if (xdg && !xdg->empty() && xdg->front() == '/') return *xdg;
   return std::filesystem::path(Environment::value("HOME").value_or("")) / ".local" / "share";
+}
+
+std::filesystem::path homeDirectory() {
+  const auto home = Environment::value("HOME");
+  if (home && !home->empty()) return *home;
+  const long suggested = sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(suggested > 0 ? static_cast<std::size_t>(suggested) : 16384);
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || found == nullptr ||
+      found->pw_dir == nullptr) {
+    return {};
+  }
+  return found->pw_dir;
 }
 
 std::filesystem::path temporaryDirectory() {

@@ -12,6 +12,10 @@ namespace StandardPaths {
 // is an absolute path, else $HOME/.local/share. Creates nothing.
 std::filesystem::path applicationSupportDirectory();
 
+// The user's home folder: $HOME when it is set and not empty, else the home folder the password
+// database gives the current user, else an empty path. Creates nothing.
+std::filesystem::path homeDirectory();
+
 // The user's temporary folder: $TMPDIR when it is set and not empty, else /tmp. Creates nothing.
 std::filesystem::path temporaryDirectory();
 

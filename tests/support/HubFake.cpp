@@ -87,6 +87,7 @@ HubFake::~HubFake() {
     closed_ = true;
   }
   closing_.notify_all();
+  admitted_.notify_all();
 }
 
 void HubFake::putFile(const std::string& repo, const std::string& revision, File file) {
@@ -147,6 +148,63 @@ std::vector<HubFake::Request> HubFake::requests() const {
 void HubFake::clearRequests() {
   std::scoped_lock lock(mutex_);
   requests_.clear();
+}
+
+void HubFake::setBytesPerSecond(double bytesPerSecond) {
+  std::scoped_lock lock(mutex_);
+  bytesPerSecond_ = bytesPerSecond;
+}
+
+void HubFake::holdFileRequests(std::size_t count, std::chrono::milliseconds timeout) {
+  {
+    std::scoped_lock lock(mutex_);
+    holdBase_ = fileRequests_;
+    holdCount_ = count;
+    holdTimeout_ = timeout;
+    holdTimedOut_ = false;
+  }
+  admitted_.notify_all();
+}
+
+bool HubFake::holdTimedOut() const {
+  std::scoped_lock lock(mutex_);
+  return holdTimedOut_;
+}
+
+void HubFake::holdFile(const std::string& repo, const std::string& path) {
+  std::scoped_lock lock(mutex_);
+  heldFiles_.insert(key(repo, path));
+}
+
+void HubFake::releaseFile(const std::string& repo, const std::string& path) {
+  {
+    std::scoped_lock lock(mutex_);
+    heldFiles_.erase(key(repo, path));
+  }
+  admitted_.notify_all();
+}
+
+std::size_t HubFake::fileRequestCount() const {
+  std::scoped_lock lock(mutex_);
+  return fileRequests_;
+}
+
+bool HubFake::waitForFileRequests(std::size_t count, std::chrono::milliseconds timeout) {
+  std::unique_lock lock(mutex_);
+  return admitted_.wait_for(lock, timeout, [&] { return fileRequests_ >= count; });
+}
+
+void HubFake::admitFileRequest(const std::string& repo, const std::string& path) {
+  std::unique_lock lock(mutex_);
+  ++fileRequests_;
+  admitted_.notify_all();
+  if (holdCount_ > 0) {
+    const bool reached = admitted_.wait_for(lock, holdTimeout_, [this] {
+      return closed_ || holdCount_ == 0 || fileRequests_ - holdBase_ >= holdCount_;
+    });
+    if (!reached) holdTimedOut_ = true;
+  }
+  admitted_.wait_for(lock, kHangGuard, [&] { return closed_ || !heldFiles_.contains(key(repo, path)); });
 }
 
 std::string HubFake::sha256(std::string_view bytes) { return digestHex(EVP_sha256(), "", bytes); }
@@ -233,6 +291,7 @@ void HubFake::handleFile(const httplib::Request& req, httplib::Response& res) {
   const std::string repo = req.matches[1].str();
   const std::string revision = req.matches[2].str();
   const std::string path = req.matches[3].str();
+  admitFileRequest(repo, path);
   std::optional<Stored> file;
   std::optional<Fault> fault;
   {
@@ -272,9 +331,11 @@ void HubFake::serveBytes(const httplib::Request& req, httplib::Response& res, co
   // cpp-httplib would apply the Range itself; this fake answers ranges explicitly.
   const_cast<httplib::Request&>(req).ranges.clear();
   Validator validator;
+  double bytesPerSecond = 0;
   {
     std::scoped_lock lock(mutex_);
     validator = validator_;
+    bytesPerSecond = bytesPerSecond_;
   }
   const std::string etag = "\"" + file.sha256.substr(0, 16) + "\"";
   if (validator == Validator::strongETag) res.set_header("ETag", etag);
@@ -324,6 +385,20 @@ void HubFake::serveBytes(const httplib::Request& req, httplib::Response& res, co
   // The body is the shared bytes from `start` on, streamed without a copy.
   const auto shared = file.bytes;
   const std::string_view body = std::string_view(*shared).substr(static_cast<std::size_t>(start));
+  if (bytesPerSecond > 0 && (!fault || kind == Kind::wrongContentRange || kind == Kind::status)) {
+    // Each chunk waits for its due time on a schedule that started with the answer.
+    const auto started = std::chrono::steady_clock::now();
+    res.set_content_provider(
+        body.size(), "application/octet-stream",
+        [this, shared, body, bytesPerSecond, started](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+          const auto due = started + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                         std::chrono::duration<double>(static_cast<double>(offset) / bytesPerSecond));
+          const auto wait = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+          if (wait.count() > 0 && waitForClose(wait)) return false;
+          return sink.write(body.data() + offset, std::min<std::size_t>(length, 1 << 16));
+        });
+    return;
+  }
   if (!fault || kind == Kind::wrongContentRange || kind == Kind::status) {
     res.set_content_provider(body.size(), "application/octet-stream",
                              [shared, body](std::size_t offset, std::size_t length, httplib::DataSink& sink) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -118,6 +119,21 @@ class HubFake {
   std::vector<Request> requests() const;
   void clearRequests();
 
+  // Paces every file transfer to `bytesPerSecond` per connection; 0 (the default) sends at full speed.
+  void setBytesPerSecond(double bytesPerSecond);
+  // Makes each file request wait until `count` file requests have arrived in all (counting from
+  // now), so that a test sees them in flight together; after `timeout` a request goes on anyway
+  // and holdTimedOut() turns true. 0 turns the hold off.
+  void holdFileRequests(std::size_t count, std::chrono::milliseconds timeout);
+  bool holdTimedOut() const;
+  // Makes requests of that file wait until releaseFile() (or the fake's end); the file's scripted
+  // faults apply after the wait.
+  void holdFile(const std::string& repo, const std::string& path);
+  void releaseFile(const std::string& repo, const std::string& path);
+  // File requests received so far, and a wait until there are `count` of them (false on time-out).
+  std::size_t fileRequestCount() const;
+  bool waitForFileRequests(std::size_t count, std::chrono::milliseconds timeout);
+
   // The content ids of `bytes`, lower-case hex.
   static std::string sha256(std::string_view bytes);
   static std::string gitBlobSHA1(std::string_view bytes);
@@ -141,6 +157,8 @@ class HubFake {
                                const std::string& folder) const;
   // Waits up to `timeout` for destruction; true once the fake is closing.
   bool waitForClose(std::chrono::milliseconds timeout);
+  // Counts a file request and keeps it waiting while a hold says so.
+  void admitFileRequest(const std::string& repo, const std::string& path);
 
   mutable std::mutex mutex_;
   std::condition_variable closing_;
@@ -153,6 +171,14 @@ class HubFake {
   std::map<std::string, std::vector<std::string>> rawEntries_;                 // "repo|folder" → JSON texts
   std::map<std::string, Reply> replacedPages_;                                 // "repo|folder|page"
   std::vector<Request> requests_;
+  double bytesPerSecond_ = 0;                                                  // guarded by mutex_
+  std::size_t fileRequests_ = 0;                                               // guarded by mutex_
+  std::size_t holdBase_ = 0;                                                   // guarded by mutex_
+  std::size_t holdCount_ = 0;                                                  // guarded by mutex_
+  std::chrono::milliseconds holdTimeout_{0};                                   // guarded by mutex_
+  bool holdTimedOut_ = false;                                                  // guarded by mutex_
+  std::set<std::string> heldFiles_;                                            // "repo|path"
+  std::condition_variable admitted_;
 
   LoopbackServer server_;  // last: stops before the state above goes
 };

@@ -14,8 +14,10 @@
 #include "platform/net/PercentEncoding.h"
 #include "platform/sys/FileError.h"
 #include "platform/sys/FileIO.h"
+#include "platform/sys/TaskGroup.h"
 #include "platform/text/Graphemes.h"
 #include "platform/text/Whitespace.h"
+#include "speech/Shared/Download/ConcurrentProgress.h"
 #include "speech/Shared/Download/DownloadError.h"
 #include "speech/Shared/Download/FileDownloader.h"
 #include "speech/Shared/Download/HFClient.h"
@@ -216,6 +218,90 @@ bool fetchFile(const Repo& repo, const std::string& revision, const RemoteFile& 
                                                        kFileAttempts, kFileMinBackoff, config, client, stop);
   moveIntoPlace(downloaded, destination);
   return true;
+}
+
+// --- subdirectory download ----------------------------------------------------------------
+
+// "/a/b/" and "/a/b" name the same folder; the lexical containment checks need the latter.
+fs::path folderPath(const fs::path& folder) {
+  fs::path normal = folder.lexically_normal();
+  if (!normal.has_filename() && normal.has_relative_path()) normal = normal.parent_path();
+  return normal;
+}
+
+// The folder a subdirectory download ties to the revision (and may empty) must itself lie in `to`.
+fs::path localFolderOf(const fs::path& base, const std::string& subdirectory) {
+  if (subdirectory.empty()) return base;
+  if (subdirectory.front() == '/' || subdirectory.find('\0') != std::string::npos) {
+    throw DownloadError::invalidResponse();
+  }
+  const fs::path folder = folderPath(base / subdirectory);
+  const fs::path inside = folder.lexically_relative(base);
+  if (inside.empty() || *inside.begin() == "..") throw DownloadError::invalidResponse();
+  return folder;
+}
+
+// What the file tasks of one subdirectory download share; they only read it (the progress has
+// its own lock).
+struct SubdirectoryJob {
+  std::string remotePath;
+  std::string revision;
+  std::string subdirectory;
+  fs::path base;
+  DownloadConfig config;
+  const platform::HttpClient* client = nullptr;
+  std::vector<RemoteFile> files;
+};
+
+void fetchSubdirectoryFile(const SubdirectoryJob& job, ConcurrentProgress& progress, std::size_t index,
+                           std::stop_token stop) {
+  const RemoteFile& file = job.files[index];
+  const auto i = static_cast<std::int64_t>(index);
+  const fs::path destination = job.base / file.path;
+  if (existsAt(destination)) {
+    progress.fileCompleted(i, file.size);
+    return;
+  }
+  if (std::error_code error; !fs::create_directories(destination.parent_path(), error) && error) {
+    throw platform::FileError::fromErrno("create directory", destination.parent_path(), error.value());
+  }
+  if (file.size == 0) {
+    platform::createEmptyFile(destination);
+  } else {
+    const platform::Url url =
+        ModelRegistry::resolveModel(job.remotePath, platform::percentEncodePath(file.path), job.revision);
+    const platform::HttpRequest request = HFClient::authorizedRequest(url, job.config.timeout);
+    fs::path partial = destination;
+    partial += ".partial";
+    const ByteProgressCallback onProgress = file.size > 0 ? progress.liveBytesCallback(i) : ByteProgressCallback{};
+    const fs::path downloaded = FileDownloader::download(request, file.path, file.size, partial, onProgress,
+                                                         kFileAttempts, kFileMinBackoff, job.config, job.client, stop);
+    moveIntoPlace(downloaded, destination);
+  }
+  const std::int64_t completed = progress.fileCompleted(i, file.size);
+  const auto count = static_cast<std::int64_t>(job.files.size());
+  if (completed % 5 == 0 || completed == count) {
+    logger().info(fmt::format("Downloaded {}/{} {} files", completed, count, job.subdirectory));
+  }
+}
+
+// A sliding window over the files in list order: each file that finishes starts the next one; the
+// first failure stops the others, waits for them and is passed on.
+void fetchSubdirectoryFiles(const SubdirectoryJob& job, ConcurrentProgress& progress, std::stop_token stop) {
+  const std::size_t count = job.files.size();
+  const std::int64_t widest = std::max<std::int64_t>(1, job.config.maxConcurrentFiles);
+  const std::size_t window = std::min(count, static_cast<std::size_t>(widest));
+  platform::TaskGroup group(std::move(stop));
+  std::size_t nextIndex = 0;
+  const auto addNextTask = [&] {
+    if (nextIndex >= count) return;
+    const std::size_t index = nextIndex++;
+    group.add([&job, &progress, index](std::stop_token token) {
+      fetchSubdirectoryFile(job, progress, index, std::move(token));
+    });
+  };
+  for (std::size_t i = 0; i < window; ++i) addNextTask();
+  while (group.next()) addNextTask();
 }
 
 // --- loading -------------------------------------------------------------------------------
@@ -420,6 +506,55 @@ void download(Repo repo, const fs::path& to, const std::optional<std::string>& v
 
   ModelCache::verifyModelsPresent(repoFolder, required);
   logger().info(fmt::format("Downloaded all required models for {}", folderName));
+}
+
+void download(Repo repo, const std::string& subdirectory, const fs::path& to, const DownloadConfig& config,
+              const ProgressHandler& progressHandler, const ShouldSkip& shouldSkip, std::stop_token stop) {
+  download(repo, subdirectory, to, config, progressHandler, shouldSkip, nullptr, std::move(stop));
+}
+
+void download(Repo repo, const std::string& subdirectory, const fs::path& to, const DownloadConfig& config,
+              const ProgressHandler& progressHandler, const ShouldSkip& shouldSkip,
+              const platform::HttpClient* configuration, std::stop_token stop) {
+  const std::string folderName = repo.folderName();
+  if (offlineMode()) throw DownloadError::networkDisabled("download(" + folderName + "/" + subdirectory + ")");
+  const platform::HttpClient& session = configuration != nullptr ? *configuration : HFClient::session();
+  report(progressHandler, 0.0, DownloadPhase::listing());
+
+  SubdirectoryJob job{repo.remotePath(), ModelRegistry::mapRevision(repo.remotePath(), repo.revision()), subdirectory,
+                      folderPath(to), config, configuration, {}};
+  const fs::path localFolder = localFolderOf(job.base, subdirectory);
+  const HFTreeLister::PageFetcher fetch = HFTreeLister::fetch(session, stop);
+  job.files = HFTreeLister::listTree(
+      job.remotePath, job.revision, subdirectory,
+      [&shouldSkip](const std::string& path, bool) { return !(shouldSkip && shouldSkip(path)); }, fetch);
+  checkDestinations(job.files, job.base, std::nullopt);
+
+  std::set<std::string> wanted;
+  for (const RemoteFile& file : job.files) wanted.insert(file.path);
+  const std::optional<std::string> subPath =
+      subdirectory.empty() ? std::nullopt : std::optional<std::string>(subdirectory);
+  if (const auto legacy = ModelCache::legacyCacheContents(localFolder, job.revision)) {
+    std::vector<RemoteFile> merged = job.files;
+    std::set<std::string> seen = wanted;
+    for (RemoteFile& file : filesForLegacyAdoption(*legacy, repo, job.revision, subPath, false, fetch)) {
+      if (seen.insert(file.path).second) merged.push_back(std::move(file));
+    }
+    ModelCache::adoptLegacyCache(localFolder, job.revision, merged, subPath);
+  } else {
+    ModelCache::adoptLegacyCache(localFolder, job.revision, job.files, subPath);
+  }
+  ModelCache::prepareForDownload(localFolder, job.revision);
+  std::erase_if(job.files, [&wanted](const RemoteFile& file) { return !wanted.contains(file.path); });
+
+  const auto count = static_cast<std::int64_t>(job.files.size());
+  logger().info(fmt::format("Found {} files in {}", count, subdirectory));
+  std::int64_t totalBytes = 0;
+  for (const RemoteFile& file : job.files) totalBytes += std::max<std::int64_t>(file.size, 0);
+  report(progressHandler, count == 0 ? 1.0 : 0.0, DownloadPhase::downloading(0, count));
+  ConcurrentProgress progress(ProgressReporter{progressHandler, 1.0}, totalBytes, count);
+  fetchSubdirectoryFiles(job, progress, std::move(stop));
+  logger().info(fmt::format("Downloaded {} from {}", subdirectory, folderName));
 }
 
 std::shared_ptr<platform::MLModel> openCompiledModel(const fs::path& contentsOf,

@@ -16,6 +16,8 @@
 #include "platform/ml/MLModel.h"
 #include "platform/ml/MLModelConfiguration.h"
 #include "platform/net/HttpClient.h"
+#include "platform/net/HttpResponse.h"
+#include "platform/net/Url.h"
 #include "speech/Shared/AppLogger.h"
 #include "speech/Shared/Download/DownloadConfig.h"
 #include "speech/Shared/Download/DownloadProgress.h"
@@ -71,6 +73,65 @@ void download(Repo repo, const std::filesystem::path& to, const std::optional<st
               const std::set<std::string>& additionalModelNames, const DownloadConfig& config,
               const ProgressHandler& progressHandler, const platform::HttpClient* configuration,
               std::stop_token stop);
+
+// Decides whether a subdirectory download leaves out a repository path (a folder left out is not
+// descended into). Called from any thread.
+using ShouldSkip = std::function<bool(const std::string& path)>;
+
+// Mirrors the folder `subdirectory` of the repository, with everything below it that `shouldSkip`
+// does not reject, into `to` (repository paths laid out below `to` unchanged, so the files land in
+// `to`/`subdirectory`), fetching up to config.maxConcurrentFiles files at once (at least one), in
+// listing order, each through "<file>.partial" with resume and four attempts. Files already present
+// cost no request; there is no check that anything in particular arrived. An unmarked older cache
+// in `to`/`subdirectory` is adopted where its content matches, and the folder is tied to the
+// revision (another revision empties it first).
+// Reports "listing" at 0.0, "downloading" at 0.0 (1.0 for an empty folder), then non-decreasing
+// fractions up to 1.0 with the files finished so far; present and empty files count with their
+// listed sizes.
+// Throws DownloadError::networkDisabled("download(<folder>/<subdirectory>)") in offline mode before
+// anything else; DownloadError::invalidResponse when `to`/`subdirectory` or a listed file would
+// lie outside `to` (before any file work); otherwise the listing's, the adoption's, the file
+// system's or the first failed file's error, unchanged. A failed file stops the others (through
+// their stop tokens) and waits for them; files already moved into place stay, and partial files
+// stay for a resume.
+void download(Repo repo, const std::string& subdirectory, const std::filesystem::path& to,
+              const DownloadConfig& config, const ProgressHandler& progressHandler, const ShouldSkip& shouldSkip,
+              std::stop_token stop);
+
+// The same over `configuration` (the hub's shared client when null).
+void download(Repo repo, const std::string& subdirectory, const std::filesystem::path& to,
+              const DownloadConfig& config, const ProgressHandler& progressHandler, const ShouldSkip& shouldSkip,
+              const platform::HttpClient* configuration, std::stop_token stop);
+
+// Fetches one small file (a vocabulary, a configuration) into memory with the hub token, a 1800 s
+// idle time-out and up to `maxAttempts` attempts, the retries logged under `description`.
+// Returns the body.
+// Throws DownloadError::networkDisabled("fetchFile(<description>)") in offline mode before any
+// request; otherwise the last attempt's error: DownloadError::rateLimited (429, 503),
+// downloadFailed (another status outside 200-299; not retried unless 5xx), invalidArtifact (an
+// HTML type or body, an empty body), invalidResponse (no HTTP status), a transport error or a
+// cancellation.
+// REQUIRES: maxAttempts >= 1, minBackoff >= 0.
+std::string fetchFile(const platform::Url& from, const std::string& description, int maxAttempts,
+                      double minBackoff, std::stop_token stop = {});
+
+// Sends one GET for `from` with the hub token and a 1800 s idle time-out on the shared client and
+// returns the answer as it came, whatever its status: no check, no retry, no log line.
+// Throws DownloadError::networkDisabled("fetchWithAuth(<URL>)") in offline mode before any request;
+// the transport's error or a cancellation.
+platform::HttpResponse fetchWithAuth(const platform::Url& from, std::stop_token stop = {});
+
+// The hub client's one shared HTTP client (HFClient::session()).
+platform::HttpClient& session();
+
+// Deletes `directory`/repo.folderName() with everything in it. Never fails and logs nothing; a
+// folder that is not there is no error. Not coordinated with a load of the same repository.
+void clearCache(Repo repo, const std::filesystem::path& directory);
+
+// Deletes the default models root ($XDG_DATA_HOME/TesselAudio/Models) and the home folder's
+// ".cache/tesselaudio", then logs "All model caches cleared", whether or not anything was there.
+// Never fails; a folder whose place is not an absolute path is left alone.
+void clearAllCaches();
 
 // The listing filter of the repository download. `patterns` are "<subPath>/<name>/" (or
 // "<name>/"), one per required name; `sweepsRootMetadata` also takes every ".json" and ".txt"
