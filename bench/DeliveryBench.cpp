@@ -13,12 +13,16 @@
 //     "hub_requests" the requests the hub fake saw meanwhile (target: 0)
 //   BM_MLModelDirectLoadThree          the same 3 folders loaded directly (target: the warm load
 //     within 1.5× of it)
+//   BM_ModelHubSubdirConcurrency       a subdirectory of 16 files of 2 MiB from a hub fake paced to
+//     20 MB/s per connection, fetched 4 at a time and then 1 at a time in each iteration; "wide_ms",
+//     "narrow_ms" and their "ratio" (target: at most 0.4)
 
 #include <chrono>
 #include <condition_variable>
 #include <future>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include <curl/curl.h>
 #include <benchmark/benchmark.h>
@@ -310,5 +314,43 @@ void BM_MLModelDirectLoadThree(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_MLModelDirectLoadThree)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// The subdirectory download's window against the hub's per-connection speed: the same 16 files
+// fetched 4 at a time and 1 at a time, into fresh folders, in every iteration.
+void BM_ModelHubSubdirConcurrency(benchmark::State& state) {
+  constexpr std::size_t kFiles = 16;
+  constexpr std::size_t kFileBytes = 2 * 1024 * 1024;
+  tesselaudio::AppLogger::setMirrorsToConsole(false);
+  testsupport::HubFake hub;
+  hub.setBytesPerSecond(20e6);
+  const std::string repo = tesselaudio::Repo(tesselaudio::Repo::sortformer).remotePath();
+  for (std::size_t i = 0; i < kFiles; ++i) {
+    hub.putFile(repo, "main", {"voices/v" + std::to_string(i) + ".bin", std::string(kFileBytes, static_cast<char>('a' + i)), true});
+  }
+  tesselaudio::ModelRegistry::setBaseURL(hub.baseURL());
+  const std::filesystem::path root = benchFolder() + "/delivery-bench-subdir";
+
+  const auto fetch = [&](std::int64_t window) {
+    std::filesystem::remove_all(root);
+    tesselaudio::DownloadConfig config;
+    config.maxConcurrentFiles = window;
+    const auto start = Clock::now();
+    tesselaudio::ModelHub::download(tesselaudio::Repo::sortformer, "voices", root, config, {}, {}, {});
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+  };
+  double wide = 0;
+  double narrow = 0;
+  for (auto _ : state) {
+    wide += fetch(4);
+    narrow += fetch(1);
+  }
+  std::filesystem::remove_all(root);
+  const auto iterations = static_cast<double>(state.iterations());
+  state.counters["wide_ms"] = wide / iterations;
+  state.counters["narrow_ms"] = narrow / iterations;
+  state.counters["ratio"] = wide / narrow;
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * 2 * kFiles * kFileBytes));
+}
+BENCHMARK(BM_ModelHubSubdirConcurrency)->Iterations(2)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
