@@ -95,6 +95,12 @@ void copyIntoPlace(const fs::path& downloaded, const fs::path& destination) {
   if (error) throw platform::FileError::fromErrno("remove", downloaded, error.value());
 }
 
+void moveIntoPlace(const fs::path& downloaded, const fs::path& destination) {
+  if (std::rename(downloaded.c_str(), destination.c_str()) == 0) return;
+  if (errno != EXDEV) throw platform::FileError::fromErrno("move", destination, errno);
+  copyIntoPlace(downloaded, destination);
+}
+
 }  // namespace
 
 const DataWriter& defaultDataWriter() {
@@ -106,14 +112,26 @@ const DataWriter& defaultDataWriter() {
 
 const FileMover& defaultFileMover() {
   static const FileMover mover = [](const fs::path& downloaded, const fs::path& destination) {
+    // The old item steps aside rather than being deleted outright, so that a failed move can put
+    // it back instead of losing it.
+    std::optional<fs::path> aside;
     if (itemExists(destination)) {
-      std::error_code error;
-      fs::remove_all(destination, error);
-      if (error) throw platform::FileError::fromErrno("remove", destination, error.value());
+      aside = destination;
+      *aside += ".replaced-" + platform::Uuid::random().toString();
+      if (std::rename(destination.c_str(), aside->c_str()) != 0) {
+        throw platform::FileError::fromErrno("remove", destination, errno);
+      }
     }
-    if (std::rename(downloaded.c_str(), destination.c_str()) == 0) return;
-    if (errno != EXDEV) throw platform::FileError::fromErrno("move", destination, errno);
-    copyIntoPlace(downloaded, destination);
+    try {
+      moveIntoPlace(downloaded, destination);
+    } catch (...) {
+      if (aside) std::rename(aside->c_str(), destination.c_str());
+      throw;
+    }
+    if (aside) {
+      std::error_code ignored;
+      fs::remove_all(*aside, ignored);
+    }
   };
   return mover;
 }

@@ -36,7 +36,7 @@ const DataWriter& defaultDataWriter();
 // Removes whatever is at the destination, then renames the downloaded file into its place; when
 // the two lie on different file systems, copies it (through a temporary file beside the
 // destination) and removes the original. Throws platform::FileError when a removal or the move
-// fails.
+// fails; the old item is then back in its place.
 const FileMover& defaultFileMover();
 
 // How the body reaches the disk. A value type.

@@ -342,8 +342,16 @@ TEST_F(AssetDownloaderTest, DefaultFileMoverReplacesWhatIsThere) {
     EXPECT_FALSE(fs::exists(downloaded));
     fs::remove_all(destination);
   }
-  EXPECT_THROW(AssetDownloader::defaultFileMover()(folder_ / "never downloaded", folder_ / "voice.bin"),
-               platform::FileError);
+}
+
+TEST_F(AssetDownloaderTest, FailedMoveLeavesTheOldItemInPlace) {
+  const fs::path destination = folder_ / "voice.bin";
+  writeText(destination, "old");
+
+  EXPECT_THROW(AssetDownloader::defaultFileMover()(folder_ / "never downloaded", destination), platform::FileError);
+
+  EXPECT_EQ(platform::readFile(destination), "old");
+  EXPECT_EQ(namesIn(folder_.path()), std::vector<std::string>{"voice.bin"});
 }
 
 TEST_F(AssetDownloaderTest, DefaultFileMoverCopiesAcrossFileSystems) {
