@@ -43,6 +43,7 @@ LiveModel::LiveModel(std::filesystem::path root, LiveModelServices services, QOb
 LiveModel::~LiveModel() {
   inbox_->close();
   startStop_.request_stop();
+  linkStop_.request_stop();
   // A sleeping ticker wakes, finds the model gone and ends; otherwise its frame would wait forever.
   if (ticker_) ticker_->request_stop();
   if (transcriber_) transcriber_->cancel();

@@ -48,8 +48,8 @@ class LiveModelInbox;
 // operation) and the whole list reordered.
 //
 // The operations live in one source file per area: LiveModel.cpp (construction, state,
-// lookups), LiveModelSaving.cpp (saving, renaming, deleting), LiveModelLinking.cpp (linking
-// recordings), LiveModelSpeakers.cpp (speaker letters), LiveModelRecording.cpp (starting a
+// lookups), LiveModelSaving.cpp (saving, renaming, deleting), LiveModelImport.cpp (importing audio,
+// the demo), LiveModelLinking.cpp (linking recordings), LiveModelSpeakers.cpp (speaker letters), LiveModelRecording.cpp (starting a
 // recording), LiveModelEditing.cpp (sentences, topics, memo), LiveModelCommands.cpp (clipboard,
 // selection, file browser, settings), LiveModelJobs.cpp (the shared running of jobs),
 // LiveModelMinutes.cpp (minutes), LiveModelTaskTree.cpp (editing the task tree); later areas add
@@ -256,6 +256,31 @@ class LiveModel : public QObject {
   // Stores the memo exactly as given; empty stays present.
   void updateMemo(const QUuid& sessionID, const std::string& memo);
 
+  // ---- Importing audio and the demo (LiveModelImport.cpp) ---------------------------------------
+
+  // Asks for an audio file with the injected chooser and, unless the user cancels, starts
+  // importFile() on it and returns.
+  void importAudio();
+  // Imports `url` as a new conversation: copies it to Audio/<ID>.<its extension> (the file itself
+  // is only read), titles the conversation by its name, dates it by its birth time (else now),
+  // takes the copy's duration and the transcript Voice Memos stored in it, puts it among the
+  // conversations by date, selects it and saves it at once. A failed copy shows its error as the
+  // notice and adds nothing. The file work runs on a worker. Never throws.
+  QCoro::Task<> importFile(std::filesystem::path url);
+  // Puts the sample meeting "サンプル" first and selected, with a demo level history; writes
+  // nothing and leaves the phase alone.
+  void loadDemo();
+
+  // ---- Linking recordings (LiveModelLinking.cpp) -----------------------------------------------
+
+  // Finds the Voice Memos recording made within 30 s of the conversation's start (with
+  // `waitForFile`, looking again each second for 20 s), waits until its size settles, copies it to
+  // Audio/<ID>.<its extension> and makes it the conversation's recording, with its duration, and
+  // saves at once. Shows the Full Disk Access notice when the library cannot be read, and, unless
+  // `waitForFile` or `quiet`, a notice when nothing is found. A failed copy keeps the old recording
+  // and the conversation as they were. An unknown id does nothing. Never throws.
+  QCoro::Task<> linkAudio(QUuid id, bool waitForFile, bool quiet);
+
   // ---- Commands (LiveModelCommands.cpp) ---------------------------------------------------------
   // None of these changes a conversation or writes a file.
 
@@ -428,8 +453,11 @@ class LiveModel : public QObject {
 
  private:
   // ---- Linking recordings (LiveModelLinking.cpp) -----------------------------------------------
-  // Looks for the Voice Memos recordings of conversations that have none.
+  // Looks for the Voice Memos recordings of conversations that have none, one after the other.
   QCoro::Task<> linkMissingAudio();
+  // Waits until the recording's size is the same above zero twice, or for at most 20 pauses;
+  // false when the model or the conversation went meanwhile.
+  QCoro::Task<bool> waitForStableSize(QUuid id, std::filesystem::path recording);
 
   // ---- Saving (LiveModelSaving.cpp) ------------------------------------------------------------
   QCoro::Task<> debouncedSave(QUuid id, std::stop_token stop);
@@ -516,6 +544,8 @@ class LiveModel : public QObject {
 
   // Requested when the model goes, so that a start's blocking preparation ends early.
   std::stop_source startStop_;
+  // Requested when the model goes, so that links waiting on the clock end.
+  std::stop_source linkStop_;
   // Where the recogniser's and the diarizer's threads post to the model; closed when it goes.
   std::shared_ptr<LiveModelInbox> inbox_;
 

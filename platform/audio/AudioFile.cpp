@@ -1,6 +1,7 @@
 #include "platform/audio/AudioFile.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -355,6 +356,19 @@ AudioFile::AudioFile(const std::filesystem::path& path)
 }
 
 AudioFile::~AudioFile() = default;
+
+std::optional<double> AudioFile::duration(const std::filesystem::path& path) {
+  try {
+    const AudioFile file(path);
+    const double rate = file.processingFormat().sampleRate();
+    if (!(rate > 0)) return std::nullopt;
+    const double seconds = static_cast<double>(file.length()) / rate;
+    if (!std::isfinite(seconds)) return std::nullopt;
+    return seconds;
+  } catch (const Error&) {
+    return std::nullopt;
+  }
+}
 
 void AudioFile::setFramePosition(std::int64_t frame) {
   framePosition_ = std::clamp<std::int64_t>(frame, 0, length_);

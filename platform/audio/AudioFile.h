@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "platform/audio/AudioFormat.h"
 #include "platform/audio/PcmBuffer.h"
@@ -25,6 +26,12 @@ class AudioFile {
 
   AudioFile(const AudioFile&) = delete;
   AudioFile& operator=(const AudioFile&) = delete;
+
+  // The length in seconds of the audio file at `path`, as length() and the sample rate give it:
+  // the container's count where it is exact, else the decoded frames. Nothing when the file cannot
+  // be opened, holds no audio stream, or the result is not a finite number; an unknown length is
+  // never reported as 0.
+  static std::optional<double> duration(const std::filesystem::path& path);
 
   const std::filesystem::path& path() const { return path_; }
 

@@ -1,7 +1,9 @@
 #include "platform/sys/FileIO.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <random>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -59,6 +61,90 @@ void syncFolder(const std::filesystem::path& folder) {
   if (fd.get() >= 0) ::fsync(fd.get());
 }
 
+// Copies the byte range [begin, end) of `in` to the same offsets of `out`; returns where the
+// source ended when it ends early (it shrank meanwhile), else `end`.
+off_t copyRange(int in, int out, off_t begin, off_t end, std::vector<char>& buffer,
+                const std::filesystem::path& from, const std::filesystem::path& temporary) {
+  off_t at = begin;
+  while (at < end) {
+    const auto wanted =
+        static_cast<std::size_t>(std::min<off_t>(end - at, static_cast<off_t>(buffer.size())));
+    const ssize_t n = ::pread(in, buffer.data(), wanted, at);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileError::fromErrno("read", from, errno);
+    }
+    if (n == 0) return at;
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t written =
+          ::pwrite(out, buffer.data() + done, static_cast<std::size_t>(n - done), at + done);
+      if (written < 0) {
+        if (errno == EINTR) continue;
+        throw FileError::fromErrno("write", temporary, errno);
+      }
+      done += written;
+    }
+    at += n;
+  }
+  return at;
+}
+
+// Copies the data regions of a regular file, skipping its holes; false when the file system
+// cannot tell data from holes, before anything was written.
+bool copySparse(int in, int out, std::vector<char>& buffer, const std::filesystem::path& from,
+                const std::filesystem::path& temporary) {
+  off_t at = 0;
+  for (;;) {
+    const off_t data = ::lseek(in, at, SEEK_DATA);
+    if (data < 0) {
+      if (errno == ENXIO) break;  // nothing but a hole (or nothing) from `at` on
+      if (at == 0 && (errno == EINVAL || errno == EOPNOTSUPP)) return false;
+      throw FileError::fromErrno("read", from, errno);
+    }
+    const off_t hole = ::lseek(in, data, SEEK_HOLE);
+    if (hole < 0) throw FileError::fromErrno("read", from, errno);
+    const off_t reached = copyRange(in, out, data, hole, buffer, from, temporary);
+    at = hole;
+    if (reached < hole) {
+      at = reached;
+      break;
+    }
+  }
+  // A trailing hole leaves no data region behind it: the length comes from the file itself.
+  struct stat info {};
+  if (::fstat(in, &info) != 0) throw FileError::fromErrno("read", from, errno);
+  if (::ftruncate(out, std::max<off_t>(at, info.st_size)) != 0) {
+    throw FileError::fromErrno("write", temporary, errno);
+  }
+  return true;
+}
+
+// Copies everything `in` delivers until its end (pipes, character devices, file systems without
+// holes).
+void copyStream(int in, int out, std::vector<char>& buffer, const std::filesystem::path& from,
+                const std::filesystem::path& temporary) {
+  for (;;) {
+    const ssize_t n = ::read(in, buffer.data(), buffer.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw FileError::fromErrno("read", from, errno);
+    }
+    if (n == 0) return;
+    writeAll(out, std::string_view(buffer.data(), static_cast<std::size_t>(n)), temporary);
+  }
+}
+
+// Creates a fresh temporary file beside `path`; returns its descriptor and sets `temporary`.
+int createTemporarySibling(const std::filesystem::path& path, std::filesystem::path& temporary) {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temporary = temporarySibling(path);
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) return fd;
+    if (errno != EEXIST) throw FileError::fromErrno("create", temporary, errno);
+  }
+  throw FileError::fromErrno("create", temporary, EEXIST);
+}
+
 }  // namespace
 
 std::string readFile(const std::filesystem::path& path) {
@@ -84,14 +170,7 @@ std::string readFile(const std::filesystem::path& path) {
 
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes) {
   std::filesystem::path temporary;
-  int fdNumber = -1;
-  for (int attempt = 0; attempt < 100 && fdNumber < 0; ++attempt) {
-    temporary = temporarySibling(path);
-    fdNumber = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fdNumber < 0 && errno != EEXIST) throw FileError::fromErrno("create", temporary, errno);
-  }
-  if (fdNumber < 0) throw FileError::fromErrno("create", temporary, EEXIST);
-  FileDescriptor fd(fdNumber);
+  FileDescriptor fd(createTemporarySibling(path, temporary));
   try {
     writeAll(fd.get(), bytes, temporary);
     if (::fsync(fd.get()) != 0) throw FileError::fromErrno("sync", temporary, errno);
@@ -104,6 +183,31 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
     throw;
   }
   syncFolder(path.parent_path());
+}
+
+void copyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to) {
+  FileDescriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) throw FileError::fromErrno("open", from, errno);
+  struct stat info {};
+  if (::fstat(in.get(), &info) != 0) throw FileError::fromErrno("open", from, errno);
+  if (S_ISDIR(info.st_mode)) throw FileError::fromErrno("read", from, EISDIR);
+  std::filesystem::path temporary;
+  FileDescriptor out(createTemporarySibling(to, temporary));
+  try {
+    std::vector<char> buffer(1 << 20);
+    if (!S_ISREG(info.st_mode) || !copySparse(in.get(), out.get(), buffer, from, temporary)) {
+      copyStream(in.get(), out.get(), buffer, from, temporary);
+    }
+    if (::fsync(out.get()) != 0) throw FileError::fromErrno("sync", temporary, errno);
+    if (int error = out.close(); error != 0) throw FileError::fromErrno("close", temporary, error);
+    if (::rename(temporary.c_str(), to.c_str()) != 0) {
+      throw FileError::fromErrno("replace", to, errno);
+    }
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  syncFolder(to.parent_path());
 }
 
 bool createEmptyFile(const std::filesystem::path& path) {

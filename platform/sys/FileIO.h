@@ -18,6 +18,14 @@ std::string readFile(const std::filesystem::path& path);
 // temporary file removed.
 void writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// Copies the file at `from` to `to` the same way: the bytes stream through a fresh temporary file in
+// the folder of `to` (never all in memory; holes of a sparse source stay holes), which is flushed
+// to disk and renamed over `to`. `from` is only read; it may be anything that reads as a stream of
+// bytes (a pipe waits for its writer), and the copy holds what it read up to its end. Throws
+// FileError when any step fails; whatever was at `to` is then untouched and the temporary file
+// removed. Copying a file onto itself (or through a link onto itself) leaves it whole.
+void copyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
+
 // Creates an empty file at `path` (mode 0666 less the umask), emptying a file already there.
 // Returns false when the system refuses (no such folder, no permission, a folder at `path`).
 bool createEmptyFile(const std::filesystem::path& path);

@@ -1,7 +1,9 @@
 #include "tests/support/AtomBuilder.h"
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <stdexcept>
 
 namespace testsupport {
@@ -67,6 +69,50 @@ Bytes voiceMemosFile(std::string_view transcriptJson, std::size_t mediaBytes) {
                atom("mdat", Bytes(mediaBytes, 0)),
                atom("moov", {mvhd(1000, 2500),
                              atom("trak", {atom("udta", {atom("tsrp", raw(transcriptJson))})})})});
+}
+
+namespace {
+
+std::uint32_t readBe32(const Bytes& bytes, std::size_t at) {
+  return (std::uint32_t{bytes[at]} << 24) | (std::uint32_t{bytes[at + 1]} << 16) |
+         (std::uint32_t{bytes[at + 2]} << 8) | bytes[at + 3];
+}
+
+void writeBe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+  const Bytes encoded = be32(value);
+  std::copy(encoded.begin(), encoded.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at));
+}
+
+// The offset of the first atom of `type` between `begin` and `end` (32-bit sizes only).
+std::optional<std::size_t> findAtom(const Bytes& bytes, std::size_t begin, std::size_t end,
+                                    std::string_view type) {
+  for (std::size_t at = begin; at + 8 <= end;) {
+    const std::uint32_t size = readBe32(bytes, at);
+    if (std::equal(type.begin(), type.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + 4))) {
+      return at;
+    }
+    if (size < 8) return std::nullopt;
+    at += size;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+Bytes withTranscript(const Bytes& movie, std::string_view transcriptJson) {
+  Bytes bytes = movie;
+  const auto moov = findAtom(bytes, 0, bytes.size(), "moov");
+  if (!moov) throw std::invalid_argument("no moov atom");
+  const std::size_t moovEnd = *moov + readBe32(bytes, *moov);
+  const auto trak = findAtom(bytes, *moov + 8, moovEnd, "trak");
+  if (!trak) throw std::invalid_argument("no trak atom");
+  const std::size_t trakEnd = *trak + readBe32(bytes, *trak);
+  const Bytes userData = atom("udta", {atom("tsrp", raw(transcriptJson))});
+  bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(trakEnd), userData.begin(), userData.end());
+  const auto grown = static_cast<std::uint32_t>(userData.size());
+  writeBe32(bytes, *trak, readBe32(bytes, *trak) + grown);
+  writeBe32(bytes, *moov, readBe32(bytes, *moov) + grown);
+  return bytes;
 }
 
 void writeFile(const std::filesystem::path& path, const Bytes& bytes) {

@@ -40,6 +40,11 @@ Bytes metaItem(std::string_view keyNamespace, std::string_view key, const Bytes&
 // 'moov' with a 'mvhd' of 2.5 s and one track whose 'udta' holds 'tsrp' with `transcriptJson`.
 Bytes voiceMemosFile(std::string_view transcriptJson, std::size_t mediaBytes = 64);
 
+// `movie` (an MPEG-4 file whose 'moov' follows its media, as FFmpeg writes them) with a 'udta' atom
+// holding 'tsrp' with `transcriptJson` appended to its first track, where Voice Memos keeps its
+// transcript. Throws std::invalid_argument when the file has no 'moov' with a 'trak'.
+Bytes withTranscript(const Bytes& movie, std::string_view transcriptJson);
+
 // Writes `bytes` to `path`, replacing the file. Throws std::runtime_error on failure.
 void writeFile(const std::filesystem::path& path, const Bytes& bytes);
 // The whole file. Throws std::runtime_error on failure.
