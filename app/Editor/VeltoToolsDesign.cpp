@@ -98,6 +98,13 @@ QFont monospacedDigitFont(int pixelSize) {
   return font;
 }
 
+QFont systemFont(int pixelSize, QFont::Weight weight) {
+  QFont font = QApplication::font();
+  font.setPixelSize(pixelSize);
+  font.setWeight(weight);
+  return font;
+}
+
 void applyTo(QApplication& app) {
   app.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   app.setPalette(palette());

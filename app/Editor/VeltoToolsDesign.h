@@ -40,6 +40,10 @@ QPalette palette();
 // A font of fixed-width digits at `pixelSize`, for times that must not jitter while they count.
 QFont monospacedDigitFont(int pixelSize);
 
+// The interface font (the application's font, which applyTo() sets) at `pixelSize` and `weight`.
+// GUI thread only.
+QFont systemFont(int pixelSize, QFont::Weight weight = QFont::Normal);
+
 // Gives `app` the Fusion style, palette() and the CJK interface font. GUI thread only, once at
 // start-up (tests call it too, so that text sizes do not depend on the machine's default font).
 void applyTo(QApplication& app);

@@ -133,7 +133,7 @@ TEST(SymbolsTest, EveryNamedSymbolDrawsSomethingInItsTint) {
       "record.circle", "record.circle.fill", "pause.circle", "pause.circle.fill", "stop.fill",
       "waveform", "waveform.badge.magnifyingglass", "wand.and.stars", "doc.text", "doc.on.doc",
       "folder", "macwindow", "exclamationmark.circle", "speaker.slash", "plus", "plus.circle",
-      "arrow.uturn.backward", "arrow.clockwise", "ellipsis.circle", "checklist"};
+      "arrow.uturn.backward", "arrow.clockwise", "ellipsis.circle", "checklist", "circle"};
   const QStringList names = Symbols::names();
   const QColor tint(10, 200, 30);
   for (const QString& name : wanted) {
