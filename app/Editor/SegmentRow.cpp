@@ -4,11 +4,11 @@
 #include <utility>
 
 #include <QFontMetrics>
-#include <QHash>
 #include <QMenu>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QPixmapCache>
 #include <QPointer>
 
 #include "app/Editor/SpeakerNamesRow.h"
@@ -52,15 +52,9 @@ QColor withAlpha(QColor color, double alpha) {
   return color;
 }
 
-const QFont& timeFont() {
-  static const QFont font = VeltoToolsDesign::monospacedDigitFont(kLabelPixels);
-  return font;
-}
+QFont timeFont() { return VeltoToolsDesign::monospacedDigitFont(kLabelPixels); }
 
-const QFont& speakerFont() {
-  static const QFont font = VeltoToolsDesign::systemFont(kLabelPixels, QFont::DemiBold);
-  return font;
-}
+QFont speakerFont() { return VeltoToolsDesign::systemFont(kLabelPixels, QFont::DemiBold); }
 
 int timeLabelHeight() {
   static const int height = QFontMetrics(timeFont()).height();
@@ -72,15 +66,15 @@ int speakerLabelHeight() {
   return height;
 }
 
-// Symbols are drawn from SVG; rows paint often, so each tint and size is drawn once.
+// Symbols are drawn from SVG; rows paint often, so each tint and size is kept in the pixmap cache.
 QPixmap symbol(const QString& name, const QColor& color, int side, qreal ratio) {
-  static QHash<QString, QPixmap> drawn;
-  const QString key = QStringLiteral("%1|%2|%3|%4").arg(name).arg(color.rgba()).arg(side).arg(ratio);
-  const auto found = drawn.constFind(key);
-  if (found != drawn.constEnd()) return *found;
-  QPixmap pixmap = Symbols::icon(name, color).pixmap(QSize(side, side) * ratio);
+  const QString key =
+      QStringLiteral("segmentRow|%1|%2|%3|%4").arg(name).arg(color.rgba()).arg(side).arg(ratio);
+  QPixmap pixmap;
+  if (QPixmapCache::find(key, &pixmap)) return pixmap;
+  pixmap = Symbols::icon(name, color).pixmap(QSize(side, side) * ratio);
   pixmap.setDevicePixelRatio(ratio);
-  drawn.insert(key, pixmap);
+  QPixmapCache::insert(key, pixmap);
   return pixmap;
 }
 
@@ -277,7 +271,7 @@ void SegmentRow::paint(QPainter& painter, const QRect& rowRect, bool withText) c
   painter.drawText(time, Qt::AlignLeft | Qt::AlignTop, timeText());
 
   const QRect speaker = regionRect(Region::speaker, rowRect).adjusted(0, kSpeakerTop, 0, 0);
-  const QFont& labelFont = speakerFont();
+  const QFont labelFont = speakerFont();
   painter.setFont(labelFont);
   painter.setPen(speakerColor());
   painter.drawText(speaker, Qt::AlignLeft | Qt::AlignTop,

@@ -30,10 +30,7 @@ constexpr int kFieldMargin = 2;  // room for the field's own inner margins
 
 QFont titleFont() { return VeltoToolsDesign::systemFont(kTitlePixels, QFont::Bold); }
 
-const QFont& timeFont() {
-  static const QFont font = VeltoToolsDesign::monospacedDigitFont(kTimePixels);
-  return font;
-}
+QFont timeFont() { return VeltoToolsDesign::monospacedDigitFont(kTimePixels); }
 
 int contentHeight() { return QFontMetrics(titleFont()).height() + 2 * kFieldMargin; }
 

@@ -130,7 +130,7 @@ TEST_F(TopicHeaderTest, RenameFromElsewhereWaitsWhileTheFieldIsEdited) {
   EXPECT_EQ(edit().text(), "また遠くから");
 }
 
-TEST_F(TopicHeaderTest, ContextMenuMenusDoNotCommitAndDeleteTheHeading) {
+TEST_F(TopicHeaderTest, ContextMenuDoesNotCommitAndDeletesTheHeading) {
   header();
   QLineEdit& field = edit();
   testing::typeText(&field, "追記");
