@@ -120,8 +120,10 @@ class RecordingStartTest : public ::testing::Test {
 
   // Lets queued calls from the recogniser reach the model until `done` holds (bounded).
   template <class Done>
+  // Gives up after about 20 s, which a busy machine running the whole suite needs for 300 tap
+  // buffers; it returns as soon as `done` holds.
   void processUntil(Done done) {
-    for (int i = 0; i < 2000 && !done(); ++i) {
+    for (int i = 0; i < 20000 && !done(); ++i) {
       QCoreApplication::processEvents();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
