@@ -3,8 +3,10 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <atomic>
 #include <random>
 #include <stop_token>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -160,6 +162,36 @@ TEST_F(SortformerDiarizerTest, AudioAfterTheEndOfASessionIsDroppedWithOneWarning
     EXPECT_EQ(pipelineLines(log, Level::error), warnings);
     diarizer_->reset();
   }
+}
+
+TEST_F(SortformerDiarizerTest, ReadersOnOtherThreadsSeeWholeChunkResults) {
+  const auto audio = speechInTurns({0, 1, 2}, 32'000);
+  std::atomic<bool> done = false;
+  std::atomic<int> torn = 0;
+  std::thread reader([&] {
+    std::int64_t last = 0;
+    while (!done) {
+      const auto timeline = diarizer_->timeline();
+      std::int64_t segmentsEnd = 0;
+      for (const auto& [slot, speaker] : timeline->speakers()) {
+        for (const auto& segment : speaker->finalizedSegments()) segmentsEnd = std::max(segmentsEnd, segment.endFrame);
+      }
+      const auto frames = timeline->numFinalizedFrames();
+      // Every hand-over adds whole cores of 6 frames, and nothing goes back.
+      if (frames % 6 != 0 || frames < last || segmentsEnd > frames) ++torn;
+      last = frames;
+      torn += diarizer_->numFramesProcessed() % 6 != 0;
+      std::this_thread::yield();
+    }
+  });
+  for (std::size_t at = 0; at < audio.size(); at += 8'000) {
+    diarizer_->process(std::span(audio).subspan(at, std::min<std::size_t>(8'000, audio.size() - at)),
+                       std::nullopt);
+  }
+  done = true;
+  reader.join();
+  EXPECT_EQ(torn, 0);
+  EXPECT_EQ(diarizer_->numFramesProcessed(), 66);
 }
 
 TEST(SortformerDiarizerPropertiesTest, EveryPresetWorksAt16kHzWithFourSlotsOf80ms) {
