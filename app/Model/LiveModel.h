@@ -214,6 +214,29 @@ class LiveModel : public QObject {
   static constexpr double kTickSeconds = 0.5;
   static constexpr double kNoAudioSeconds = 5.0;
 
+  // ---- Pausing, stopping and the next recording (LiveModelStopping.cpp) ------------------------
+
+  // Stops a running or paused recording, then starts a new one; from idle it only starts. Does
+  // nothing while starting or stopping. Never throws.
+  QCoro::Task<> startNext();
+  // Holds the microphone input back while recording, lets it through again while paused; nothing
+  // in other phases. Paused audio reaches neither the file nor the transcript nor the speakers.
+  void togglePause();
+  // Ends a running or paused recording: finishes the recogniser, then the speaker diarizer (both
+  // off the GUI thread; their last results still reach the conversation), closes the recording
+  // file, keeps left-over live text as a last sentence without times, stores the length, saves the
+  // conversation, ends idle and asks for task extraction. Does nothing in other phases. Never
+  // throws; a failed save is shown as the save notice.
+  QCoro::Task<> stop();
+
+  // ---- Task extraction (LiveModelTaskRuns.cpp) --------------------------------------------------
+
+  // Starts task extraction over the conversation's sentences not yet scanned, when the language
+  // model is available and no extraction runs for it; with `live` the newest sentence waits and
+  // enough new text must have come together. Returns at once. Virtual so that tests can see when
+  // the model asks for it.
+  virtual void extractTasksIfNeeded(const QUuid& id, bool live);
+
   // ---- Editing sentences, topics and the memo (LiveModelEditing.cpp) ---------------------------
   // Each operation finds its sentence or conversation by id at the time of the call, does nothing
   // for an unknown id, signals sessionChanged once and ends in scheduleSave(); none reports errors.
@@ -451,6 +474,20 @@ class LiveModel : public QObject {
   static std::optional<std::size_t> lastDescendantIndex(const QUuid& taskID,
                                                         const std::vector<TaskItem>& tasks);
 
+  // ---- Live results (LiveModelRecording.cpp); called by the recogniser's and the diarizer's posts
+  // Folds a recogniser result into the conversation being recorded: volatile text to
+  // volatileText(), a final result to sentences with speakers from the latest turns.
+  void apply(const devadevev::LiveTranscriber::Update& update);
+  // Stores the complete turn list and gives every unlocked sentence of the conversation being
+  // recorded the speaker that overlaps it most; a sentence without overlapping turns keeps its
+  // speaker.
+  void apply(const std::vector<devadevev::SpeakerDiarizer::Turn>& turns);
+  // The slot whose turns overlap the sentence's times most in total (touching turns do not count;
+  // equal totals go to the lowest slot); nothing for a sentence without usable times or without
+  // overlap. Turns with a slot outside 0 to 3 or without a positive length are ignored.
+  static std::optional<int> speaker(const LiveSegment& segment,
+                                    const std::vector<devadevev::SpeakerDiarizer::Turn>& turns);
+
  private:
   // ---- Linking recordings (LiveModelLinking.cpp) -----------------------------------------------
   // Looks for the Voice Memos recordings of conversations that have none, one after the other.
@@ -473,9 +510,13 @@ class LiveModel : public QObject {
   QCoro::Task<> tick(std::stop_token stop);
   // Undoes a start that failed with `error`; `made` is the new conversation when it was made.
   QCoro::Task<> failStart(std::exception_ptr error, std::optional<QUuid> made);
-  // What the recogniser and the diarizer deliver while recording.
-  void apply(const devadevev::LiveTranscriber::Update& update);
-  void apply(const std::vector<devadevev::SpeakerDiarizer::Turn>& turns);
+
+  // ---- Stopping (LiveModelStopping.cpp) --------------------------------------------------------
+  // Appends the left-over live text as a last sentence, stores the length (the written seconds,
+  // else elapsed()) and saves; returns whether the conversation was there.
+  bool closeLiveSession(const QUuid& id, std::optional<double> writtenSeconds);
+  // "録音を終了: 会話 <ID> 長さ <whole seconds>秒 <sentences>文".
+  void logEnding(const QUuid& id);
 
   // ---- Editing (LiveModelEditing.cpp) ----------------------------------------------------------
   struct SegmentLocation {

@@ -1,5 +1,7 @@
 #include "app/Model/LiveModel.h"
 
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <system_error>
 #include <utility>
@@ -17,6 +19,7 @@
 #include "platform/sys/Error.h"
 #include "platform/sys/FileError.h"
 #include "platform/text/DateFormat.h"
+#include "platform/text/Whitespace.h"
 
 namespace veltovoice {
 
@@ -31,6 +34,14 @@ namespace {
 
 const char* const kMicrophoneNotice = "マイクの許可が必要です。「マイク」で VELTO VOICE をオンにしてください。";
 const char* const kNoAudioNotice = "マイクの音声が5秒以上届いていません。マイクの接続を確認してください。";
+
+// The diarizer's speaker slots are 0 to 3.
+constexpr int kSpeakerSlots = 4;
+
+std::optional<double> finiteTime(std::optional<double> seconds) {
+  if (seconds && std::isfinite(*seconds)) return seconds;
+  return std::nullopt;
+}
 
 double unixSeconds(std::chrono::system_clock::time_point time) {
   return std::chrono::duration<double>(time.time_since_epoch()).count();
@@ -261,8 +272,79 @@ QCoro::Task<> LiveModel::tick(std::stop_token stop) {
   }
 }
 
-void LiveModel::apply(const devadevev::LiveTranscriber::Update&) {}
+void LiveModel::apply(const devadevev::LiveTranscriber::Update& update) {
+  // Late results after a stop are dropped.
+  if (!liveID_) return;
+  const QUuid id = *liveID_;
+  const std::string text = platform::text::trimWhitespaceAndNewlines(update.text);
+  if (!update.isFinal) {
+    setVolatileText(text);
+    return;
+  }
+  setVolatileText("");
+  if (text.empty()) return;
 
-void LiveModel::apply(const std::vector<devadevev::SpeakerDiarizer::Turn>&) {}
+  std::vector<devadevev::LiveTranscriber::Sentence> sentences = update.sentences;
+  if (sentences.empty()) sentences.push_back({text, update.start, update.end});
+  editSession(id, [&](VoiceSession& live) {
+    for (const auto& sentence : sentences) {
+      LiveSegment segment;
+      segment.text = sentence.text;
+      segment.start = finiteTime(sentence.start);
+      segment.end = finiteTime(sentence.end);
+      segment.speaker = speaker(segment, turns_);
+      live.segments.push_back(std::move(segment));
+    }
+  });
+  scheduleSave(id);
+  extractTasksIfNeeded(id, true);
+}
+
+void LiveModel::apply(const std::vector<devadevev::SpeakerDiarizer::Turn>& turns) {
+  turns_ = turns;
+  if (!liveID_) return;
+  const QUuid id = *liveID_;
+  const VoiceSession* live = session(id);
+  if (!live) return;
+
+  // Judged on the list as it stands; written only when some speaker moves, so that a quiet
+  // timeline neither signals nor saves.
+  std::vector<std::pair<std::size_t, int>> changes;
+  for (std::size_t i = 0; i < live->segments.size(); ++i) {
+    const LiveSegment& segment = live->segments[i];
+    if (segment.speakerLocked) continue;
+    const std::optional<int> found = speaker(segment, turns_);
+    if (found && found != segment.speaker) changes.emplace_back(i, *found);
+  }
+  if (changes.empty()) return;
+  editSession(id, [&](VoiceSession& s) {
+    for (const auto& [index, slot] : changes) s.segments[index].speaker = slot;
+  });
+  scheduleSave(id);
+}
+
+std::optional<int> LiveModel::speaker(const LiveSegment& segment,
+                                      const std::vector<devadevev::SpeakerDiarizer::Turn>& turns) {
+  if (!segment.start || !segment.end || !(*segment.start < *segment.end)) return std::nullopt;
+  const double start = *segment.start;
+  const double end = *segment.end;
+  std::array<double, kSpeakerSlots> totals{};
+  std::array<bool, kSpeakerSlots> met{};
+  for (const auto& turn : turns) {
+    // A reversed, empty or NaN turn would add nothing or a negative amount, yet still name a
+    // speaker; a slot outside the diarizer's four is no speaker we know.
+    if (turn.speaker < 0 || turn.speaker >= kSpeakerSlots || !(turn.start < turn.end)) continue;
+    if (!(turn.end > start && turn.start < end)) continue;
+    const auto slot = static_cast<std::size_t>(turn.speaker);
+    totals[slot] += std::min(turn.end, end) - std::max(turn.start, start);
+    met[slot] = true;
+  }
+  std::optional<int> best;
+  for (int slot = 0; slot < kSpeakerSlots; ++slot) {
+    const auto index = static_cast<std::size_t>(slot);
+    if (met[index] && (!best || totals[index] > totals[static_cast<std::size_t>(*best)])) best = slot;
+  }
+  return best;
+}
 
 }  // namespace veltovoice
