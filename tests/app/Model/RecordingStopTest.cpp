@@ -65,7 +65,12 @@ struct DiarizerControl {
 class QueueDiarizer : public devadevev::SpeakerDiarizer {
  public:
   explicit QueueDiarizer(std::shared_ptr<DiarizerControl> control) : control_(std::move(control)) {}
-  ~QueueDiarizer() override { timer_.reset(); }
+  // Cancels on the queue, so that no tick is still publishing while the members go.
+  ~QueueDiarizer() override {
+    queue_.sync([this] {
+      if (timer_) timer_->cancel();
+    });
+  }
 
   void prepare(const fs::path&, TurnsHandler onTurns, std::stop_token stop) override {
     while (control_->holdPrepare && !stop.stop_requested()) {
