@@ -3,5 +3,7 @@
 velto_add_test(cleanup_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/Processing/CLIAssistantTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Processing/CLICleanerTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Processing/TranscriptCleanerTest.cpp
   LIBS veltovoice_core test_support test_support_app Qt6::Core
   LABELS cleanup)
