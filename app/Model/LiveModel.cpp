@@ -52,6 +52,7 @@ LiveModel::~LiveModel() {
   // Running jobs end at their next wait; they find the model gone and touch nothing.
   minutesJobs_.stopAll();
   taskJobs_.stopAll();
+  cleanupJobs_.stopAll();
 }
 
 std::filesystem::path LiveModel::defaultRoot() {

@@ -52,8 +52,8 @@ class LiveModelInbox;
 // the demo), LiveModelLinking.cpp (linking recordings), LiveModelSpeakers.cpp (speaker letters), LiveModelRecording.cpp (starting a
 // recording), LiveModelEditing.cpp (sentences, topics, memo), LiveModelCommands.cpp (clipboard,
 // selection, file browser, settings), LiveModelJobs.cpp (the shared running of jobs),
-// LiveModelMinutes.cpp (minutes), LiveModelTaskTree.cpp (editing the task tree); later areas add
-// theirs beside them.
+// LiveModelMinutes.cpp (minutes), LiveModelTaskTree.cpp (editing the task tree), LiveModelCleanup.cpp
+// (transcript clean-up and restore); later areas add theirs beside them.
 class LiveModel : public QObject {
   Q_OBJECT
   Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
@@ -356,6 +356,21 @@ class LiveModel : public QObject {
   // nothing for an unknown id.
   void copyMinutes(const QUuid& id);
 
+  // ---- Transcript clean-up (LiveModelCleanup.cpp) ----------------------------------------------
+
+  // Sends the conversation's sentences that nobody edited by hand to the assistant chosen in the
+  // preferences, chunk by chunk, and takes each corrected sentence that stays within the
+  // acceptance rule; keeps the transcript as it was in segmentsBackup first. Shows a notice when
+  // no assistant is chosen or the chosen one is not installed; asks the consent prompt once per
+  // assistant; does nothing for the conversation being recorded, a busy, unknown or empty one, or
+  // when consent is refused. Ends with a notice of the counts, or of the failure (sentences
+  // corrected before it stay so). Never throws.
+  void cleanTranscript(const QUuid& id);
+
+  // Puts segmentsBackup back as the transcript and forgets it, keeps only the topics whose start
+  // sentence is in it, saves, logs and shows a notice. Nothing without a backup or for an unknown id.
+  void restoreTranscriptBackup(const QUuid& id);
+
   // ---- Task tree (LiveModelTaskTree.cpp) --------------------------------------------------------
   // The tree is a conversation's flat `tasks` list shaped by `parentID`. Each operation finds the
   // conversation and the task by id at the call, changes the list in place (one sessionChanged
@@ -531,6 +546,13 @@ class LiveModel : public QObject {
   static void repairTopics(VoiceSession& session, const std::set<QUuid>& removing,
                            bool preferPrevious);
 
+  // ---- Transcript clean-up (LiveModelCleanup.cpp) ----------------------------------------------
+  struct CleanupRun;
+  QCoro::Task<> cleanupJob(QUuid id, std::shared_ptr<CleanupRun> run, std::stop_token stop);
+  // Takes one chunk's answer (corrected texts by position in the run's snapshot).
+  void applyCleanup(const QUuid& id, CleanupRun& run, const std::map<int, std::string>& answer);
+  void cleanupFailed(const QUuid& id, const CleanupRun& run, const std::exception& error);
+
   // ---- Minutes (LiveModelMinutes.cpp) -----------------------------------------------------------
   // One row per sentence as the language model reads it, with the sentence's id and start.
   struct MinutesRows {
@@ -573,6 +595,7 @@ class LiveModel : public QObject {
   // ---- Jobs: the running task-extraction and minutes job of each conversation ------------------
   ConversationJobs taskJobs_;
   ConversationJobs minutesJobs_;
+  ConversationJobs cleanupJobs_;
 
   // ---- The running recording; all absent while the phase is idle -------------------------------
   // Shared with the workers that prepare them, which may outlive a start the model gave up.

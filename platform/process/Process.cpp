@@ -183,6 +183,11 @@ void reapIfExited(Watch& watch) {
   if (result == watch.pid) {
     watch.waitStatus = status;
     watch.reapedAt = steady_clock::now();
+  } else if (result < 0 && errno == ECHILD) {
+    // Someone else reaped it (a SIGCHLD handler waiting for any child): its status is lost, and
+    // reading on would wait for nothing.
+    watch.waitStatus = W_EXITCODE(255, 0);
+    watch.reapedAt = steady_clock::now();
   }
 }
 
