@@ -151,6 +151,7 @@ std::unique_ptr<QMenu> SessionList::contextMenu(const QUuid& id) {
   if (!session->audioFile) {
     QAction* find = menu->addAction(QStringLiteral("録音を探す"));
     find->setObjectName(QStringLiteral("findRecording"));
+    connect(find, &QAction::triggered, this, [this, id] { live_.linkAudio(id, false, false); });
   }
   menu->addSeparator();
   QAction* remove = menu->addAction(QStringLiteral("VELTO VOICEから削除…"));

@@ -173,6 +173,19 @@ TEST_F(LinkTest, NothingFoundShowsANoticeOnlyWhenTheUserAskedAndDidNotWait) {
   }
 }
 
+TEST_F(LinkTest, NamesThatAreNoRecordingStampsAndFoldersAreNotFound) {
+  const VoiceSession session = tenOClock();
+  fs::create_directories(recordings() / "20250102 100000.m4a");  // a folder named like one
+  for (const char* name : {"2025010 10000.m4a", "20250102-100000.m4a", "20250132 100000.m4a",
+                           "20250102 100000.wav", "録音 20250102 100000.m4a"}) {
+    writeTone(recordings() / name, 0.25);
+  }
+  EXPECT_DOUBLE_EQ(link(session.id), 1.0);
+  EXPECT_EQ(model().notice(), (LiveModel::Notice{kNotFound, std::nullopt}));
+  EXPECT_EQ(linked(session.id), session);
+  EXPECT_FALSE(fs::exists(audioFolder()));
+}
+
 TEST_F(LinkTest, WaitingLooksAgainEachSecondUntilTheRecordingAppears) {
   const VoiceSession session = tenOClock();
   const double start = clock_->elapsed();

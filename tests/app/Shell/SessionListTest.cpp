@@ -295,6 +295,20 @@ TEST_F(SessionListTest, ContextMenuOffersWhatTheRowAllows) {
   EXPECT_EQ(desktop_->calls[0], "show " + (root_.path() / "Sessions" / (LiveModel::idText(plain.id) + ".md")).string());
 }
 
+TEST_F(SessionListTest, FindRecordingLooksInTheVoiceMemosLibrary) {
+  const VoiceSession plain = stored("録音なし", kMarch3, {testing::sentence("こんにちは")}, false);
+  std::unique_ptr<QMenu> menu = list().contextMenu(plain.id);
+  QAction* find = action(*menu, "録音を探す");
+  ASSERT_NE(find, nullptr);
+  find->trigger();
+  EXPECT_EQ(model().notice(), std::nullopt);
+  // This test's home has no Voice Memos library: one search, one pause, then the notice.
+  clock_->advance(1.0);
+  ASSERT_TRUE(model().notice());
+  EXPECT_EQ(model().notice()->text, "この会話の録音がボイスメモに見つかりませんでした。");
+  EXPECT_EQ(model().session(plain.id)->audioFile, std::nullopt);
+}
+
 class SessionListDeletionTest : public SessionListTest {
  protected:
   void SetUp() override {
