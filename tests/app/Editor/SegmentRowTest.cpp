@@ -4,12 +4,14 @@
 #include <vector>
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QImage>
 #include <QMenu>
 #include <QPainter>
 #include <QTextBlock>
 #include <QTextLayout>
 #include <QTest>
+#include <QToolTip>
 #include <gtest/gtest.h>
 
 #include "app/Editor/SegmentRowHost.h"
@@ -214,6 +216,44 @@ TEST_F(SegmentRowTest, CheckBoxAndTimeClicksReachTheRowsFunctions) {
     host(row(id, c.index, false, false, false, c.playable));
     QTest::mouseClick(&shown, Qt::LeftButton, Qt::NoModifier, centre(SegmentRow::Region::time));
     EXPECT_EQ(calls_.times, 1);
+  }
+}
+
+TEST_F(SegmentRowTest, HelpTextFollowsThePartUnderThePointer) {
+  VoiceSession conversation;
+  LiveSegment corrected = sentence("直した文", 1.0, 0);
+  corrected.edited = true;
+  conversation.segments = {corrected};
+  const QUuid id = conversation.id;
+  load({conversation});
+  SegmentRowHost& shown = host(row(id, 0));
+
+  struct Case {
+    const char* name;
+    SegmentRow::Region region;
+    const char* help;
+  };
+  const Case cases[] = {
+      {"check box", SegmentRow::Region::check,
+       "クリックで選択。上下にドラッグでまとめて選択、Shift+クリックで範囲を選択"},
+      {"time", SegmentRow::Region::time, "ここから再生"},
+      {"speaker", SegmentRow::Region::speaker, "推定した話者（押して直せます）"},
+      {"pencil", SegmentRow::Region::edited, "手で直した文"},
+      {"text has none", SegmentRow::Region::text, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    QToolTip::hideText();
+    const QPoint at = centre(c.region);
+    QHelpEvent event(QEvent::ToolTip, at, shown.mapToGlobal(at));
+    QCoreApplication::sendEvent(&shown, &event);
+    if (*c.help == '\0') {
+      // Nothing to show: the event goes back unanswered.
+      EXPECT_FALSE(event.isAccepted());
+    } else {
+      EXPECT_TRUE(QToolTip::isVisible());
+      EXPECT_EQ(QToolTip::text(), QString::fromUtf8(c.help));
+    }
   }
 }
 
