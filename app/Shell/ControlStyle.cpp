@@ -12,16 +12,15 @@ constexpr int kLargeHeight = 32;
 constexpr int kRegularHeight = 24;
 constexpr int kIconSize = 14;
 
-QString prominentSheet() {
-  const QString fill = VeltoToolsDesign::accent().name();
-  const QString pressed = VeltoToolsDesign::accent().darker(115).name();
-  const QString text = VeltoToolsDesign::background().name();
-  return QStringLiteral(
-             "QPushButton { background: %1; color: %2; border: none; border-radius: 6px;"
-             " padding: 0 12px; }"
-             "QPushButton:pressed { background: %3; }"
-             "QPushButton:disabled { background: %4; }")
-      .arg(fill, text, pressed, VeltoToolsDesign::overBackground(VeltoToolsDesign::muted()).name());
+// The accent as the button's face and the background as its text: the style draws the rest, so
+// the button keeps the fonts and sizes of the widgets around it (a style sheet would not).
+void makeProminent(QPushButton* button) {
+  QPalette palette = button->palette();
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    palette.setColor(group, QPalette::Button, VeltoToolsDesign::accent());
+    palette.setColor(group, QPalette::ButtonText, VeltoToolsDesign::background());
+  }
+  button->setPalette(palette);
 }
 
 }  // namespace
@@ -31,7 +30,7 @@ QPushButton* button(const QString& text, const QString& symbol, bool prominent, 
   made->setProperty("prominent", prominent);
   made->setIconSize(QSize(kIconSize, kIconSize));
   made->setMinimumHeight(size == Size::large ? kLargeHeight : kRegularHeight);
-  if (prominent) made->setStyleSheet(prominentSheet());
+  if (prominent) makeProminent(made);
   setSymbol(made, symbol);
   return made;
 }

@@ -16,6 +16,8 @@ constexpr double kSilentDecibels = -60;
 constexpr double kFullDecibels = -10;
 constexpr double kShortestFraction = 0.04;
 constexpr double kActiveOpacity = 0.85;
+constexpr double kHeightSteps = 4;  // bar images per point of height
+constexpr int kMostBarImages = 1024;
 
 double heightFraction(float level) {
   // Written so that NaN takes the floor as well.
@@ -74,14 +76,42 @@ QColor WaveformView::barColor() const {
   return color;
 }
 
+const QImage& WaveformView::barImage(double barHeight, qreal pixelRatio) {
+  const QColor color = barColor();
+  if (color != barImagesColor_ || height() != barImagesHeight_ || pixelRatio != barImagesRatio_ ||
+      barImages_.size() >= kMostBarImages) {
+    barImages_.clear();
+    barImagesColor_ = color;
+    barImagesHeight_ = height();
+    barImagesRatio_ = pixelRatio;
+  }
+  const int steps = static_cast<int>(std::lround(barHeight * kHeightSteps));
+  auto found = barImages_.find(steps);
+  if (found != barImages_.end()) return *found;
+
+  const double shownHeight = steps / kHeightSteps;
+  QImage image(QSize(static_cast<int>(std::ceil(kBarWidth * pixelRatio)),
+                     static_cast<int>(std::ceil(height() * pixelRatio))),
+               QImage::Format_ARGB32_Premultiplied);
+  image.setDevicePixelRatio(pixelRatio);
+  image.fill(Qt::transparent);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(color);
+  painter.drawRoundedRect(QRectF(0, (height() - shownHeight) / 2, kBarWidth, shownHeight),
+                          kBarCornerRadius, kBarCornerRadius);
+  painter.end();
+  return *barImages_.insert(steps, image);
+}
+
 void WaveformView::paintEvent(QPaintEvent*) {
   const std::vector<QRectF> bars = waveformBars(levels_, width(), height());
   if (bars.empty()) return;
   QPainter painter(this);
-  painter.setRenderHint(QPainter::Antialiasing);
-  painter.setPen(Qt::NoPen);
-  painter.setBrush(barColor());
-  for (const QRectF& bar : bars) painter.drawRoundedRect(bar, kBarCornerRadius, kBarCornerRadius);
+  const qreal ratio = painter.device()->devicePixelRatioF();
+  // Bars start on whole points (whole slots of 5), so each image lands on the pixel grid.
+  for (const QRectF& bar : bars) painter.drawImage(QPointF(bar.x(), 0), barImage(bar.height(), ratio));
 }
 
 }  // namespace veltovoice

@@ -3,6 +3,8 @@
 #include <vector>
 
 #include <QColor>
+#include <QHash>
+#include <QImage>
 #include <QRectF>
 #include <QWidget>
 
@@ -17,7 +19,9 @@ namespace veltovoice {
 std::vector<QRectF> waveformBars(const std::vector<float>& levels, double width, double height);
 
 // A bar graph of the recent input levels that fills in from the right as levels arrive; bars are
-// rounded and drawn in the accent colour while `active`, muted otherwise. GUI thread only.
+// rounded and drawn in the accent colour while `active`, muted otherwise. Each bar height is drawn
+// once, to a quarter point, and reused: a rounded shape costs the rasteriser far more than copying
+// its pixels. GUI thread only.
 class WaveformView : public QWidget {
   Q_OBJECT
 
@@ -39,8 +43,16 @@ class WaveformView : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
+  // One bar of `height` (at its place in the full height of the view), drawn once and kept.
+  const QImage& barImage(double height, qreal pixelRatio);
+
   std::vector<float> levels_;
   bool active_ = false;
+  // Drawn bars by height in quarter points, for the colour, view height and pixel ratio noted.
+  QHash<int, QImage> barImages_;
+  QColor barImagesColor_;
+  int barImagesHeight_ = 0;
+  qreal barImagesRatio_ = 0;
 };
 
 }  // namespace veltovoice

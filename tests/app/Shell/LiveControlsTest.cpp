@@ -115,10 +115,12 @@ TEST_F(LiveControlsTest, CompactLayoutKeepsOneRowOfNaturalWidths) {
 
 TEST_F(LiveControlsTest, StartButtonHandsTheStartToTheEventLoop) {
   LiveControls& shown = controls(false);
-  QTest::mouseClick(shown.startButton(), Qt::LeftButton);
+  *diarizerHeld_ = true;
+  shown.startButton()->click();
   // The click has returned while the recording is still being prepared.
   EXPECT_EQ(model().phase(), Phase::starting);
   EXPECT_EQ(shown.progressText()->text(), "準備しています…");
+  *diarizerHeld_ = false;
   processUntil([&] { return model().phase() == Phase::recording; });
   EXPECT_EQ(model().phase(), Phase::recording);
   EXPECT_TRUE(shown.stopButton()->isVisible());

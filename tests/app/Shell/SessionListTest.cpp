@@ -153,9 +153,11 @@ TEST_F(SessionListTest, StartButtonIsThereOnlyWhileIdle) {
 
 TEST_F(SessionListTest, StartButtonStartsARecordingAndReturnsAtOnce) {
   stored("前の会議", kMarch3);
-  QTest::mouseClick(list().startButton(), Qt::LeftButton);
+  *diarizerHeld_ = true;
+  list().startButton()->click();
   EXPECT_EQ(model().phase(), Phase::starting);
   EXPECT_FALSE(list().startButton()->isVisible());
+  *diarizerHeld_ = false;
   processUntil([&] { return model().phase() == Phase::recording; });
   ASSERT_EQ(model().phase(), Phase::recording);
   // The new conversation heads the list as the live row.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -42,13 +43,19 @@ class ShellModel : public LiveModel {
   using LiveModel::setVolatileText;
 };
 
-// A diarizer that is ready at once and never finds a speaker.
+// A diarizer that never finds a speaker; its preparation waits while the test holds `held`.
 class QuietDiarizer : public devadevev::SpeakerDiarizer {
  public:
-  void prepare(const std::filesystem::path&, TurnsHandler, std::stop_token) override {}
+  explicit QuietDiarizer(std::shared_ptr<std::atomic<bool>> held) : held_(std::move(held)) {}
+  void prepare(const std::filesystem::path&, TurnsHandler, std::stop_token stop) override {
+    while (*held_ && !stop.stop_requested()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   void append(std::span<const float>, double) override {}
   void finish() override {}
   void cancel() override {}
+
+ private:
+  std::shared_ptr<std::atomic<bool>> held_;
 };
 
 inline LiveSegment sentence(std::string text, std::optional<int> speaker = std::nullopt) {
@@ -99,7 +106,7 @@ class ShellTest : public ::testing::Test {
             std::make_unique<platform::GeneratorAudioInput>(
                 16000, 1, 0, [](std::int64_t, std::uint32_t) { return 0.0f; })));
       };
-      services.makeDiarizer = [] { return std::make_unique<QuietDiarizer>(); };
+      services.makeDiarizer = [this] { return std::make_unique<QuietDiarizer>(diarizerHeld_); };
       model_ = std::make_unique<ShellModel>(root_.path(), services);
       QCoreApplication::processEvents();
     }
@@ -127,6 +134,8 @@ class ShellTest : public ::testing::Test {
   std::shared_ptr<testsupport::MemoryClipboard> clipboard_ = std::make_shared<testsupport::MemoryClipboard>();
   testsupport::ScriptedSpeechBackend::Installation backend_{
       std::make_shared<testsupport::ScriptedSpeechBackend>(std::vector<std::string>{})};
+  // While true, a start stays in its preparation (the phase stays starting).
+  std::shared_ptr<std::atomic<bool>> diarizerHeld_ = std::make_shared<std::atomic<bool>>(false);
   std::unique_ptr<ShellModel> model_;
 };
 
