@@ -113,7 +113,13 @@ SessionList::SessionList(LiveModel& live, QWidget* parent) : QWidget(parent), li
   showEmptyText();
 }
 
-SessionList::~SessionList() = default;
+SessionList::~SessionList() {
+  // An open question goes first, while the list it reports to still stands.
+  if (confirmation_) {
+    confirmation_->disconnect(this);
+    delete confirmation_;
+  }
+}
 
 bool SessionList::pulsing() const { return pulse_->state() == QAbstractAnimation::Running; }
 

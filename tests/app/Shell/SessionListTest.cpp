@@ -395,6 +395,14 @@ TEST_F(SessionListDeletionTest, ARefusedDeletionStillClosesTheDialog) {
   model().setLiveID(std::nullopt);
 }
 
+TEST_F(SessionListDeletionTest, ListClosingWithTheQuestionOpenDeletesNothing) {
+  ask();
+  tester_.reset();
+  list_.reset();
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(doomedExists());
+}
+
 TEST_F(SessionListDeletionTest, DeletingTheHoveredSelectedRowMovesTheSelection) {
   model().setSelectedID(doomed_.id);
   const QRect row = list().view()->visualRect(rowOf(doomed_.id));
