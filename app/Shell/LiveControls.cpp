@@ -53,7 +53,7 @@ QWidget* LiveControls::makeIdlePage() {
     start_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     row->addWidget(start_);
   }
-  connect(start_, &QPushButton::clicked, this, [this] { live_.start(); });
+  connect(start_, &QPushButton::clicked, this, [this] { live_.startNext(); });
   return page;
 }
 
@@ -84,6 +84,10 @@ QWidget* LiveControls::makeRecordingPage() {
   next_ = ControlStyle::button(QStringLiteral("新規録音を開始"), QStringLiteral("plus.circle"), false, size);
   next_->setObjectName(QStringLiteral("nextButton"));
   next_->setToolTip(QStringLiteral("今の録音を保存して、次の録音を始めます（⌘R）"));
+
+  connect(pause_, &QPushButton::clicked, this, [this] { live_.togglePause(); });
+  connect(stop_, &QPushButton::clicked, this, [this] { live_.stop(); });
+  connect(next_, &QPushButton::clicked, this, [this] { live_.startNext(); });
 
   if (compact_) {
     auto* row = bareRow(page);

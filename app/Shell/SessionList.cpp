@@ -95,7 +95,7 @@ SessionList::SessionList(LiveModel& live, QWidget* parent) : QWidget(parent), li
     }
   });
 
-  connect(start_, &QPushButton::clicked, this, [this] { live_.start(); });
+  connect(start_, &QPushButton::clicked, this, [this] { live_.startNext(); });
   connect(search_, &QLineEdit::textChanged, model_, &SessionListModel::setQuery);
   connect(view_, &QListView::clicked, this, [this](const QModelIndex& index) {
     live_.setSelectedID(index.data(SessionListModel::IdRole).value<QUuid>());

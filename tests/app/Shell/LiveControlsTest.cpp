@@ -126,5 +126,28 @@ TEST_F(LiveControlsTest, StartButtonHandsTheStartToTheEventLoop) {
   EXPECT_TRUE(shown.stopButton()->isVisible());
 }
 
+TEST_F(LiveControlsTest, PauseNextAndStopDriveARealRecording) {
+  LiveControls& shown = controls(false);
+  record();
+  shown.pauseButton()->click();
+  EXPECT_EQ(model().phase(), Phase::paused);
+  EXPECT_EQ(shown.pauseButton()->text(), "再開");
+  shown.pauseButton()->click();
+  EXPECT_EQ(model().phase(), Phase::recording);
+
+  const QUuid first = *model().liveID();
+  shown.nextButton()->click();
+  processUntil([&] { return model().phase() == Phase::recording && model().liveID() != first; });
+  ASSERT_EQ(model().phase(), Phase::recording);
+  EXPECT_EQ(model().sessionCount(), 2);
+  EXPECT_NE(model().liveID(), first);
+
+  shown.stopButton()->click();
+  processUntil([&] { return model().phase() == Phase::idle; });
+  EXPECT_EQ(model().phase(), Phase::idle);
+  EXPECT_FALSE(model().liveID().has_value());
+  EXPECT_TRUE(shown.startButton()->isVisible());
+}
+
 }  // namespace
 }  // namespace veltovoice

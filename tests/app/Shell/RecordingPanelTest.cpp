@@ -76,5 +76,21 @@ TEST_F(RecordingPanelTest, FollowsARealRecordingWithItsTimeAndLevels) {
   EXPECT_EQ(shown.elapsedText()->text(), "1:02:05");
 }
 
+TEST_F(RecordingPanelTest, PausedClockStandsStill) {
+  RecordingPanel& shown = panel();
+  record();
+  clock_->advance(2);
+  EXPECT_EQ(shown.elapsedText()->text(), "00:02");
+  shown.controls()->pauseButton()->click();
+  EXPECT_EQ(shown.stateWord()->text(), "一時停止中");
+  EXPECT_FALSE(shown.stateSymbol()->pulsing());
+  clock_->advance(5);
+  EXPECT_EQ(shown.elapsedText()->text(), "00:02");
+  shown.controls()->pauseButton()->click();
+  clock_->advance(1);
+  EXPECT_EQ(shown.elapsedText()->text(), "00:03");
+  EXPECT_TRUE(shown.stateSymbol()->pulsing());
+}
+
 }  // namespace
 }  // namespace veltovoice

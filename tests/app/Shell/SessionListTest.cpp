@@ -16,6 +16,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QToolTip>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "app/Shell/SessionListModel.h"
