@@ -14,6 +14,7 @@
 #include "app/Processing/CLICleaner.h"
 #include "platform/sys/FileIO.h"
 #include "tests/app/Processing/AssistantFixture.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -84,7 +85,7 @@ class CleanupJobTest : public AssistantFixture {
 
   ~CleanupJobTest() override {
     for (int n = 1; n <= 3; ++n) fs::remove(home() / ("hold" + std::to_string(n)));
-    if (live_) processUntil([&] { return live_->jobs().empty(); });
+    if (live_) testsupport::processEventsUntil([&] { return live_->jobs().empty(); });
     live_.reset();
     QCoreApplication::processEvents();
   }
@@ -132,22 +133,13 @@ class CleanupJobTest : public AssistantFixture {
   void hold(int request) { platform::writeFileAtomically(home() / ("hold" + std::to_string(request)), ""); }
   void release(int request) { fs::remove(home() / ("hold" + std::to_string(request))); }
   bool holding(int request) {
-    return processUntil([&] { return fs::exists(home() / ("holding" + std::to_string(request))); });
+    return testsupport::processEventsUntil([&] { return fs::exists(home() / ("holding" + std::to_string(request))); });
   }
   std::string request(int n) const { return platform::readFile(home() / ("request" + std::to_string(n))); }
   bool asked() const { return fs::exists(home() / "count"); }
 
-  // Lets the event loop run until `done` holds (bounded, so a fault fails instead of hanging).
-  template <class Done>
-  bool processUntil(Done done) {
-    for (int i = 0; i < 20000 && !done(); ++i) {
-      QCoreApplication::processEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-  }
 
-  bool finishes(const QUuid& id) { return processUntil([&] { return !live().jobs().count(id); }); }
+  bool finishes(const QUuid& id) { return testsupport::processEventsUntil([&] { return !live().jobs().count(id); }); }
 
   std::string noticeText() {
     return live().notice() ? live().notice()->text : std::string();
@@ -380,11 +372,8 @@ TEST_F(CleanupJobTest, ModelGoingAwayEndsTheRequest) {
   ASSERT_TRUE(holding(1));
   live_.reset();
   // The request is stopped: its folder goes once the assistant has been ended.
-  EXPECT_TRUE(processUntil([&] { return fs::exists(workRoot()) && fs::is_empty(workRoot()); }));
-  for (int i = 0; i < 50; ++i) {
-    QCoreApplication::processEvents();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
+  EXPECT_TRUE(testsupport::processEventsUntil([&] { return fs::exists(workRoot()) && fs::is_empty(workRoot()); }));
+  testsupport::settleEvents();
   EXPECT_FALSE(onDisk(session.id)->segmentsBackup);
 }
 

@@ -22,6 +22,7 @@
 #include "platform/sys/Error.h"
 #include "platform/sys/FileIO.h"
 #include "tests/app/Processing/ModelRequestFixture.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/LanguageModelFake.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/RecordingDesktop.h"
@@ -123,7 +124,7 @@ class MinutesJobTest : public testing::ModelRequestFixture {
 
   ~MinutesJobTest() override {
     fake_.release();
-    if (live_) processUntil([&] { return live_->jobs().empty(); });
+    if (live_) testsupport::processEventsUntil([&] { return live_->jobs().empty(); });
     live_.reset();
     QCoreApplication::processEvents();
   }
@@ -147,26 +148,10 @@ class MinutesJobTest : public testing::ModelRequestFixture {
     return *live_;
   }
 
-  // Lets the event loop run until `done` holds (bounded, so a fault fails instead of hanging).
-  template <class Done>
-  bool processUntil(Done done) {
-    for (int i = 0; i < 5000 && !done(); ++i) {
-      QCoreApplication::processEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return done();
-  }
 
-  // Lets queued work run for a while when there is nothing to wait for.
-  void settle() {
-    for (int i = 0; i < 50; ++i) {
-      QCoreApplication::processEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
 
   bool finishes(const QUuid& id) {
-    return processUntil([&] { return !live().jobs().count(id) && !live().minutesJobs().contains(id); });
+    return testsupport::processEventsUntil([&] { return !live().jobs().count(id) && !live().minutesJobs().contains(id); });
   }
 
   std::optional<VoiceSession> onDisk(const QUuid& id) const {
@@ -242,7 +227,7 @@ TEST_F(MinutesJobTest, RefusedCallsChangeNothingAndSayNothing) {
     EXPECT_EQ(live().notice(), std::nullopt);
     EXPECT_TRUE(live().minutesJobs().empty());
   }
-  settle();
+  testsupport::settleEvents();
   EXPECT_THAT(fake_.requests(), IsEmpty());
   EXPECT_EQ(live().session(recorded.id)->topics, std::nullopt);
 }
@@ -304,7 +289,7 @@ TEST_F(MinutesJobTest, HeadingsAreSavedAtOnceAndSummariesWithTheDebounce) {
   boundaryAnswers = {topicsAnswer({{0, "予算"}, {15, "日程"}})};
   holdSummaries = true;
   live().makeMinutes(session.id);
-  ASSERT_TRUE(processUntil([&] { return summaryRequests() == 1; }));
+  ASSERT_TRUE(testsupport::processEventsUntil([&] { return summaryRequests() == 1; }));
 
   const auto whileHeld = onDisk(session.id);
   ASSERT_TRUE(whileHeld);
@@ -351,7 +336,7 @@ TEST_F(MinutesJobTest, ARenamedTopicKeepsItsTitleAndGetsItsSummary) {
   boundaryAnswers = {topicsAnswer({{0, "予算"}})};
   holdSummaries = true;
   live().makeMinutes(session.id);
-  ASSERT_TRUE(processUntil([&] { return summaryRequests() == 1; }));
+  ASSERT_TRUE(testsupport::processEventsUntil([&] { return summaryRequests() == 1; }));
   const QUuid topic = live().session(session.id)->topics->front().id;
   live().renameTopic(session.id, topic, "予算の見直し");
   fake_.release();
@@ -366,7 +351,7 @@ TEST_F(MinutesJobTest, AConversationDeletedMeanwhileGetsNothingWritten) {
   boundaryAnswers = {topicsAnswer({{0, "予算"}})};
   holdSummaries = true;
   live().makeMinutes(session.id);
-  ASSERT_TRUE(processUntil([&] { return summaryRequests() == 1; }));
+  ASSERT_TRUE(testsupport::processEventsUntil([&] { return summaryRequests() == 1; }));
   live().deleteSession(session.id);
   fake_.release();
   ASSERT_TRUE(finishes(session.id));
@@ -416,7 +401,7 @@ TEST_F(MinutesJobTest, AFailureIsLoggedAndShownACancellationIsSilentAndBothEntri
     live_.reset();
     const std::size_t before = errorLines().size();
     live().startMinutesLike(session.id, failing(c.error));
-    ASSERT_TRUE(processUntil([&] { return live().jobs().empty(); }));
+    ASSERT_TRUE(testsupport::processEventsUntil([&] { return live().jobs().empty(); }));
     std::vector<std::string> lines = errorLines();
     lines.erase(lines.begin(), lines.begin() + static_cast<long>(before));
     if (c.notice) {
@@ -452,11 +437,11 @@ TEST_F(MinutesJobTest, ProgressFromAWorkerReachesTheJobTextOnlyWhileTheJobRuns) 
   live().setJob(session.id, "読んでいます…");
   const auto report = live().jobProgress(session.id, "読んでいます…");
   std::thread([&] { report(0.376); }).join();
-  ASSERT_TRUE(processUntil([&] { return live().jobs().at(session.id) != "読んでいます…"; }));
+  ASSERT_TRUE(testsupport::processEventsUntil([&] { return live().jobs().at(session.id) != "読んでいます…"; }));
   EXPECT_EQ(live().jobs().at(session.id), "読んでいます… 37%");
   live().setJob(session.id, std::nullopt);
   std::thread([&] { report(0.9); }).join();
-  settle();
+  testsupport::settleEvents();
   EXPECT_THAT(live().jobs(), IsEmpty());
 }
 

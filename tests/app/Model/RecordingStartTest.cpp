@@ -22,6 +22,7 @@
 #include "platform/audio/GeneratorAudioInput.h"
 #include "platform/sys/Error.h"
 #include "platform/sys/FileIO.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/ScriptedSpeechBackend.h"
 #include "tests/support/TemporaryFolder.h"
@@ -118,17 +119,6 @@ class RecordingStartTest : public ::testing::Test {
 
   void startAndWait() { QCoro::waitFor(model().start()); }
 
-  // Lets queued calls from the recogniser reach the model until `done` holds (bounded).
-  template <class Done>
-  // Gives up after about 20 s, which a busy machine running the whole suite needs for 300 tap
-  // buffers; it returns as soon as `done` holds.
-  void processUntil(Done done) {
-    for (int i = 0; i < 20000 && !done(); ++i) {
-      QCoreApplication::processEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
-
   std::vector<std::string> logMessages() const {
     AppLog::flush();
     std::vector<std::string> messages;
@@ -176,7 +166,7 @@ TEST_F(RecordingStartTest, StartRecordsIntoANewConversationWithStatusesAndLog) {
   QObject::connect(&model(), &LiveModel::statusChanged, [&] { statuses.push_back(model().status()); });
   diarizer_->mode = DiarizerControl::Mode::block;
   QCoro::Task<> start = model().start();
-  processUntil([&] { return diarizer_->entered.load(); });
+  testsupport::processEventsUntil([&] { return diarizer_->entered.load(); });
   // While the diarizer prepares, the conversation exists in memory only.
   ASSERT_EQ(model().sessionCount(), 1);
   const VoiceSession& fresh = model().sessionAt(0);
@@ -210,7 +200,7 @@ TEST_F(RecordingStartTest, RecogniserProgressShowsAndAPresentModelsFolderSaysPre
   std::vector<std::string> statuses;
   QObject::connect(&model(), &LiveModel::statusChanged, [&] { statuses.push_back(model().status()); });
   startAndWait();
-  processUntil([&] { return statuses.size() >= 4; });
+  testsupport::processEventsUntil([&] { return statuses.size() >= 4; });
   EXPECT_THAT(statuses, ElementsAre("話者分離を準備しています…", "音声認識を準備しています…",
                                     "日本語の音声認識モデルを準備しています…", ""));
 }
@@ -299,9 +289,9 @@ TEST_F(RecordingStartTest, BrokenInputOrAudioFolderFailsTheStartCleanly) {
 TEST_F(RecordingStartTest, LevelsKeepTheLast240AndTheTickerCountsOnlyWhileRecording) {
   inputFrames_ = 300 * 4096;  // 300 tap buffers
   startAndWait();
-  processUntil([&] { return diarizer_->appended >= 300; });
+  testsupport::processEventsUntil([&] { return diarizer_->appended >= 300; });
   ASSERT_GE(diarizer_->appended, 300);
-  processUntil([&] { return model().levels().size() == LiveModel::kMaxLevels; });
+  testsupport::processEventsUntil([&] { return model().levels().size() == LiveModel::kMaxLevels; });
   EXPECT_EQ(model().levels().size(), LiveModel::kMaxLevels);
   EXPECT_NEAR(model().levels().back(), 0.25, 1e-6);
 
@@ -331,10 +321,10 @@ TEST_F(RecordingStartTest, SilentInputWarnsAfterFiveSecondsAndAgainAfterDismissa
 TEST_F(RecordingStartTest, PreparationKeepsTheEventLoopRunningAndRefusesASecondStart) {
   diarizer_->mode = DiarizerControl::Mode::block;
   QCoro::Task<> start = model().start();
-  processUntil([&] { return diarizer_->entered.load(); });
+  testsupport::processEventsUntil([&] { return diarizer_->entered.load(); });
   bool delivered = false;
   QTimer::singleShot(0, [&] { delivered = true; });
-  processUntil([&] { return delivered; });
+  testsupport::processEventsUntil([&] { return delivered; });
   EXPECT_TRUE(delivered);
   QCoro::waitFor(model().start());  // returns at once
   EXPECT_EQ(model().sessionCount(), 1);
@@ -350,7 +340,7 @@ TEST_F(RecordingStartTest, AFailedStartLeavesNoFilesEvenAfterAnEditWhileStarting
   backend_.reset();
   diarizer_->mode = DiarizerControl::Mode::block;
   QCoro::Task<> start = model().start();
-  processUntil([&] { return diarizer_->entered.load(); });
+  testsupport::processEventsUntil([&] { return diarizer_->entered.load(); });
   const QUuid id = model().sessionAt(0).id;
   model().renameSession(id, "名前を変えた");
   clock_->advance(LiveModel::kSaveDebounceSeconds);

@@ -24,6 +24,7 @@
 #include "platform/sys/FileIO.h"
 #include "platform/sys/RepeatingTimer.h"
 #include "platform/sys/SerialQueue.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/ScriptedSpeechBackend.h"
@@ -204,7 +205,7 @@ class RecordingStopTest : public ::testing::Test {
   void releaseInput(std::int64_t nextHold = -1) { hold_->at = nextHold; }
 
   void waitForHold(std::int64_t frame) {
-    processUntil([&] { return hold_->heldAt == frame; });
+    testsupport::processEventsUntil([&] { return hold_->heldAt == frame; });
     ASSERT_EQ(hold_->heldAt, frame);
   }
 
@@ -214,13 +215,6 @@ class RecordingStopTest : public ::testing::Test {
     currentInput_->waitUntilFinished();
   }
 
-  template <class Done>
-  void processUntil(Done done) {
-    for (int i = 0; i < 5000 && !done(); ++i) {
-      QCoreApplication::processEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
 
   std::vector<std::string> logMessages() const {
     AppLog::flush();
@@ -327,14 +321,14 @@ TEST_F(RecordingStopTest, StopFinishesRecogniserThenDiarizerThenWriter) {
   diarizer_->setTurns({{1, 1.9, 2.7}, {0, 12.0, 12.8}});
   const QUuid id = startRecording();
   playToEnd();
-  processUntil([&] { return model().session(id)->segments.size() == 1; });
+  testsupport::processEventsUntil([&] { return model().session(id)->segments.size() == 1; });
   ASSERT_EQ(model().session(id)->segments.size(), 1u);
   clock_->advance(2.0);
   ASSERT_EQ(model().elapsed(), 2.0);
 
   diarizer_->holdFinish = true;
   QCoro::Task<> stopping = model().stop();
-  processUntil([&] { return diarizer_->finishing.load(); });
+  testsupport::processEventsUntil([&] { return diarizer_->finishing.load(); });
   ASSERT_TRUE(diarizer_->finishing);
   // The recogniser has finished and its last sentence is in; the diarizer is finishing; the file
   // is not closed yet, and nothing else may happen meanwhile.

@@ -5,6 +5,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
+#include "tests/support/EventLoop.h"
 #include "tests/app/Shell/ShellFixture.h"
 
 namespace veltovoice {
@@ -121,7 +122,7 @@ TEST_F(LiveControlsTest, StartButtonHandsTheStartToTheEventLoop) {
   EXPECT_EQ(model().phase(), Phase::starting);
   EXPECT_EQ(shown.progressText()->text(), "準備しています…");
   *diarizerHeld_ = false;
-  processUntil([&] { return model().phase() == Phase::recording; });
+  testsupport::processEventsUntil([&] { return model().phase() == Phase::recording; });
   EXPECT_EQ(model().phase(), Phase::recording);
   EXPECT_TRUE(shown.stopButton()->isVisible());
 }
@@ -137,13 +138,13 @@ TEST_F(LiveControlsTest, PauseNextAndStopDriveARealRecording) {
 
   const QUuid first = *model().liveID();
   shown.nextButton()->click();
-  processUntil([&] { return model().phase() == Phase::recording && model().liveID() != first; });
+  testsupport::processEventsUntil([&] { return model().phase() == Phase::recording && model().liveID() != first; });
   ASSERT_EQ(model().phase(), Phase::recording);
   EXPECT_EQ(model().sessionCount(), 2);
   EXPECT_NE(model().liveID(), first);
 
   shown.stopButton()->click();
-  processUntil([&] { return model().phase() == Phase::idle; });
+  testsupport::processEventsUntil([&] { return model().phase() == Phase::idle; });
   EXPECT_EQ(model().phase(), Phase::idle);
   EXPECT_FALSE(model().liveID().has_value());
   EXPECT_TRUE(shown.startButton()->isVisible());

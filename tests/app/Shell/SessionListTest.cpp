@@ -21,6 +21,7 @@
 
 #include "app/Shell/SessionListModel.h"
 #include "app/Shell/SessionRowDelegate.h"
+#include "tests/support/EventLoop.h"
 #include "tests/app/Shell/ShellFixture.h"
 
 namespace veltovoice {
@@ -159,7 +160,7 @@ TEST_F(SessionListTest, StartButtonStartsARecordingAndReturnsAtOnce) {
   EXPECT_EQ(model().phase(), Phase::starting);
   EXPECT_FALSE(list().startButton()->isVisible());
   *diarizerHeld_ = false;
-  processUntil([&] { return model().phase() == Phase::recording; });
+  testsupport::processEventsUntil([&] { return model().phase() == Phase::recording; });
   ASSERT_EQ(model().phase(), Phase::recording);
   // The new conversation heads the list as the live row.
   EXPECT_EQ(list().model()->index(0).data(SessionListModel::LiveRole).toBool(), true);

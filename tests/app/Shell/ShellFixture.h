@@ -21,6 +21,7 @@
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/GeneratorAudioInput.h"
 #include "tests/app/Editor/WidgetTestApplication.h"
+#include "tests/support/EventLoop.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/RecordingDesktop.h"
 #include "tests/support/ScriptedSpeechBackend.h"
@@ -119,14 +120,6 @@ class ShellTest : public ::testing::Test {
     ASSERT_EQ(model().phase(), LiveModel::Phase::recording);
   }
 
-  // Lets queued work reach the model and the widgets until `done` holds (bounded).
-  template <class Done>
-  void processUntil(Done done) {
-    for (int i = 0; i < 2000 && !done(); ++i) {
-      QCoreApplication::processEvents();
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
 
   testsupport::TemporaryFolder root_;
   std::shared_ptr<testsupport::ManualClock> clock_ = std::make_shared<testsupport::ManualClock>();
