@@ -106,6 +106,10 @@ class AssetDownloaderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     AppLogger::setMirrorsToConsole(false);
+    // A temporary folder of this test's own: tests running beside it leave their downloads'
+    // temporary files in the shared one for a moment.
+    if (const char* previous = std::getenv("TMPDIR")) previousTemporary_ = previous;
+    setenv("TMPDIR", scratch_.path().c_str(), 1);
     server_.server().Get("/assets/voice.bin", [this](const httplib::Request&, httplib::Response& res) {
       ++requests_;
       res.set_content(kAsset, "application/octet-stream");
@@ -116,7 +120,11 @@ class AssetDownloaderTest : public ::testing::Test {
       if (res.status != 304) res.set_content("no asset here", "text/plain");
     });
   }
-  void TearDown() override { AppLogger::setMirrorsToConsole(true); }
+  void TearDown() override {
+    if (previousTemporary_) setenv("TMPDIR", previousTemporary_->c_str(), 1);
+    else unsetenv("TMPDIR");
+    AppLogger::setMirrorsToConsole(true);
+  }
 
   platform::Url url(const std::string& path) const { return *platform::Url::parse(server_.url(path)); }
 
@@ -149,6 +157,8 @@ class AssetDownloaderTest : public ::testing::Test {
   testsupport::LoopbackServer server_;
   std::atomic<int> requests_ = 0;
   testsupport::TemporaryFolder folder_;
+  testsupport::TemporaryFolder scratch_;
+  std::optional<std::string> previousTemporary_;
   testsupport::SystemLogCapture log_;
   AppLogger logger_{kCategory};
 };
