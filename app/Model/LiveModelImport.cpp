@@ -15,11 +15,9 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "app/Model/ModelClock.h"
+#include "app/Model/RecordingCopy.h"
 #include "app/Model/UserLocale.h"
-#include "platform/audio/AudioFile.h"
 #include "platform/sys/Error.h"
-#include "platform/sys/FileError.h"
-#include "platform/sys/FileIO.h"
 #include "voicememos/Transcript.h"
 
 namespace veltovoice {
@@ -90,18 +88,12 @@ struct ImportedFile {
 ImportedFile copyAndRead(const fs::path& url, const fs::path& target, bool lookForTranscript) {
   ImportedFile imported;
   imported.createdAt = birthTime(url);
-  try {
-    std::error_code error;
-    fs::create_directories(target.parent_path(), error);
-    if (error) {
-      throw platform::FileError::fromErrno("create folder", target.parent_path(), error.value());
-    }
-    platform::copyFileAtomically(url, target);
-  } catch (...) {
-    imported.failure = std::current_exception();
+  CopiedRecording copied = copyRecording(url, target);
+  if (copied.failure) {
+    imported.failure = copied.failure;
     return imported;
   }
-  imported.duration = platform::AudioFile::duration(target);
+  imported.duration = copied.duration;
   if (lookForTranscript) {
     // A transcript that does not read costs the sentences only.
     try {

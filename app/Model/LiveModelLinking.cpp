@@ -11,11 +11,9 @@
 #include <QtConcurrent/QtConcurrentRun>
 
 #include "app/Model/ModelClock.h"
+#include "app/Model/RecordingCopy.h"
 #include "app/VoiceMemos/VoiceMemosController.h"
-#include "platform/audio/AudioFile.h"
 #include "platform/sys/Error.h"
-#include "platform/sys/FileError.h"
-#include "platform/sys/FileIO.h"
 
 namespace veltovoice {
 
@@ -42,30 +40,6 @@ std::uintmax_t sizeOf(const fs::path& file) {
   std::error_code error;
   const std::uintmax_t size = fs::file_size(file, error);
   return error ? 0 : size;
-}
-
-struct CopiedRecording {
-  std::optional<double> duration;
-  std::exception_ptr failure;  // the folder or the copy failed; the target is as it was
-};
-
-// Copies the recording over `target` through a temporary file, so that a failed copy leaves the
-// conversation's earlier recording in place, then reads the copy's duration. Blocking.
-CopiedRecording copyRecording(const fs::path& recording, const fs::path& target) {
-  CopiedRecording copied;
-  try {
-    std::error_code error;
-    fs::create_directories(target.parent_path(), error);
-    if (error) {
-      throw platform::FileError::fromErrno("create folder", target.parent_path(), error.value());
-    }
-    platform::copyFileAtomically(recording, target);
-  } catch (...) {
-    copied.failure = std::current_exception();
-    return copied;
-  }
-  copied.duration = platform::AudioFile::duration(target);
-  return copied;
 }
 
 }  // namespace
