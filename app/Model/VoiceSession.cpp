@@ -47,7 +47,8 @@ std::string VoiceSession::speakerName(int slot) const {
     if (!trimmed.empty()) return trimmed;
   }
   if (slot >= 0 && slot <= 3) return std::string("話者") + static_cast<char>('A' + slot);
-  return fmt::format("話者{}", slot + 1);
+  // Widened, so that a slot as large as a damaged file may hold still reads as a number.
+  return fmt::format("話者{}", static_cast<long long>(slot) + 1);
 }
 
 std::optional<double> VoiceSession::topicStart(const TopicTag& topic) const {

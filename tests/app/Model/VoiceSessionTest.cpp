@@ -273,6 +273,8 @@ TEST(VoiceSessionTest, NamesSpeakersByCustomNameOrSlot) {
       {"slotThree", {}, 3, "話者D"},
       {"slotFour", {}, 4, "話者5"},
       {"slotNine", {}, 9, "話者10"},
+      {"largestSlotFromADamagedFile", {}, 2147483647, "話者2147483648"},
+      {"negativeSlot", {}, -1, "話者0"},
       {"otherSlotNamed", {{0, "司会"}}, 1, "話者B"},
   };
   for (const Case& c : cases) {
