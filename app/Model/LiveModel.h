@@ -237,6 +237,18 @@ class LiveModel : public QObject {
   // the model asks for it.
   virtual void extractTasksIfNeeded(const QUuid& id, bool live);
 
+  // Throws away the tasks the extractor made (manual and done tasks stay, with their parents),
+  // forgets how far the transcript was scanned and scans it all again, stopping the conversation's
+  // running extraction or regrouping first. With the language model unavailable only shows the
+  // availability notice. Returns at once; never throws.
+  void reextractTasks(const QUuid& id);
+
+  // Asks the language model which of the conversation's leaf tasks belong together and puts them
+  // under parents it finds or makes, removing the automatic parents left empty. Nothing with fewer
+  // than two leaves or while a task job runs for the conversation; with the language model
+  // unavailable only shows the availability notice. Returns at once; never throws.
+  void regroupTasks(const QUuid& id);
+
   // ---- Editing sentences, topics and the memo (LiveModelEditing.cpp) ---------------------------
   // Each operation finds its sentence or conversation by id at the time of the call, does nothing
   // for an unknown id, signals sessionChanged once and ends in scheduleSave(); none reports errors.
