@@ -137,12 +137,12 @@ struct Updater::Impl {
   void beginCheck(bool userInitiated) {
     if (!started) return;
     if (session) {
-      if (!userInitiated) return;
       if (session->phase != Phase::waitingForUser) {
-        driver.showUpdateInFocus();
+        if (userInitiated) driver.showUpdateInFocus();
         return;
       }
-      // An update that a scheduled check left to the user: the user's check finds it again.
+      // An update that a scheduled check left to the user: any later check looks again, so that
+      // the application hears of it (or of a newer one) at every scheduled check.
       session.reset();
     }
     session.emplace();

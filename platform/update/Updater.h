@@ -66,7 +66,9 @@ class Updater {
   // A check the user started, shown through the driver. While a session runs, brings it forward
   // instead. Does nothing before a successful start().
   void checkForUpdates();
-  // One scheduled-kind check now (nothing happens while a session runs or before start()).
+  // One scheduled-kind check now. Nothing happens before start() or while a session runs, except
+  // one that only waits for the user with an update a scheduled check left to the application:
+  // that one is replaced, as every scheduled check does.
   void checkForUpdatesInBackground();
 
   // Whether a check, a shown update, a download or an installation is under way.

@@ -29,6 +29,10 @@ UpdateFeedFake::UpdateFeedFake()
   archive_ = platform::readFile(folder_ / "release.tar.gz");
 
   server_.server().Get("/feed.xml", [this](const httplib::Request&, httplib::Response& response) {
+    {
+      std::scoped_lock lock(mutex_);
+      ++feedRequests_;
+    }
     response.set_content(feed(), "application/xml");
   });
   server_.server().Get("/release.tar.gz", [this](const httplib::Request&, httplib::Response& response) {
@@ -90,6 +94,11 @@ void UpdateFeedFake::releaseArchive() {
 int UpdateFeedFake::archiveRequests() const {
   std::scoped_lock lock(mutex_);
   return archiveRequests_;
+}
+
+int UpdateFeedFake::feedRequests() const {
+  std::scoped_lock lock(mutex_);
+  return feedRequests_;
 }
 
 std::string UpdateFeedFake::installedProgram() const { return platform::readFile(root_ / "bin/veltovoice"); }

@@ -46,6 +46,7 @@ class UpdateFeedFake {
   void withholdSecondHalfOfArchive();
   void releaseArchive();
   int archiveRequests() const;
+  int feedRequests() const;
 
   LoopbackServer& server() { return server_; }
   const std::filesystem::path& installation() const { return root_; }
@@ -71,6 +72,7 @@ class UpdateFeedFake {
   std::string newestDisplayVersion_ = "1.1.0";
   bool withholding_ = false;
   int archiveRequests_ = 0;
+  int feedRequests_ = 0;
 
   // Last: its handlers use the members above, so it stops before they go.
   LoopbackServer server_;

@@ -296,6 +296,14 @@ TEST_F(UpdaterTest, ScheduledUpdateIsLeftToTheApplicationWhenItRemindsGently) {
                                  "willHandleShowingUpdate handle=false userInitiated=false 1.1.0"}));
   EXPECT_TRUE(updater->sessionInProgress());
 
+  // The next scheduled check looks again instead of waiting for the user.
+  const Events leftToTheApplication = log_.events;
+  log_.events.clear();
+  updater->checkForUpdatesInBackground();
+  ASSERT_TRUE(waitUntil([&] { return log_.events.size() >= 4; }));
+  EXPECT_EQ(log_.events, leftToTheApplication);
+  EXPECT_EQ(feedRequests_, 2);
+
   // The user's own check later finds it again and shows it.
   log_.events.clear();
   driver_.choice = UpdateChoice::later;
