@@ -42,10 +42,10 @@ LiveModelServices::LiveModelServices()
                         std::stop_token) -> std::vector<devadevev::LiveTranscriber::Sentence> {
         throw platform::UnavailableError("このビルドでは録音から文字起こしできません。");
       }),
-      diarizeFile([](const std::filesystem::path&, const std::vector<TimeRange>&,
-                     const std::filesystem::path&, const std::function<void(double)>&,
-                     std::stop_token) -> std::vector<devadevev::SpeakerDiarizer::Turn> {
-        throw platform::UnavailableError("このビルドでは話者を聞き分けられません。");
+      diarizeFile([](const std::filesystem::path& file, const std::vector<TimeRange>& ranges,
+                     const std::filesystem::path& modelsDirectory,
+                     const std::function<void(double)>& onProgress, std::stop_token) {
+        return devadevev::SpeakerDiarizer::diarize(file, ranges, modelsDirectory, onProgress);
       }),
       languageModel(
           std::make_shared<platform::SystemLanguageModel>(platform::LanguageModelConfiguration{})) {}

@@ -6,9 +6,9 @@
 #include <optional>
 #include <stop_token>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "DevadEvev/FileTranscriber.h"
 #include "DevadEvev/LiveTranscriber.h"
 #include "DevadEvev/SpeakerDiarizer.h"
 
@@ -27,8 +27,8 @@ class ModelClock;
 // beside each slot; a service this build does not have yet reads as not available. Slots are
 // called on the GUI thread unless their comment says otherwise.
 struct LiveModelServices {
-  // A half-open range of seconds from the start of a recording: [first, second).
-  using TimeRange = std::pair<double, double>;
+  // A half-open range of seconds from the start of a recording.
+  using TimeRange = devadevev::FileTranscriber::Range;
 
   // A new live recogniser for one recording (its audio engine and speech backend included).
   using TranscriberFactory = std::function<std::unique_ptr<devadevev::LiveTranscriber>()>;
@@ -60,7 +60,7 @@ struct LiveModelServices {
 
   // Diarizes the given ranges of a stored recording with a fresh diarizer whose model lives in
   // `modelsDirectory`; the turns are in the recording's time, their slots valid for this call
-  // only. Blocking, run on a worker, like FileRecogniser.
+  // only. Blocking, run on a worker, like FileRecogniser; `stop` may be ignored.
   using RangeDiarizer = std::function<std::vector<devadevev::SpeakerDiarizer::Turn>(
       const std::filesystem::path& file, const std::vector<TimeRange>& ranges,
       const std::filesystem::path& modelsDirectory,
@@ -87,7 +87,7 @@ struct LiveModelServices {
   ConsentPrompt askConsent;
   // Default: throws platform::UnavailableError.
   FileRecogniser transcribeFile;
-  // Default: throws platform::UnavailableError.
+  // Default: SpeakerDiarizer::diarize, which runs to its end whatever `stop` says.
   RangeDiarizer diarizeFile;
   // Default: a model with no server configured, which reads as not enabled.
   std::shared_ptr<platform::SystemLanguageModel> languageModel;

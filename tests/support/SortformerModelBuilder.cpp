@@ -44,7 +44,7 @@ constexpr double kBandEdges[4][2] = {{100, 680}, {820, 1580}, {1850, 3400}, {390
 
 }  // namespace
 
-std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned seed) {
+std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned seed, double sampleRate) {
   const double low = kBandEdges[slot][0];
   const double high = kBandEdges[slot][1];
   std::mt19937 random(seed);
@@ -52,7 +52,7 @@ std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned s
   std::vector<double> mix(samples, 0.0);
   int tones = 0;
   for (double f = low; f <= high; f += 10, ++tones) {
-    const double step = 2 * std::numbers::pi * f / 16000;
+    const double step = 2 * std::numbers::pi * f / sampleRate;
     const double start = phase(random);
     for (std::size_t t = 0; t < samples; ++t) mix[t] += std::sin(start + step * static_cast<double>(t));
   }
@@ -61,6 +61,19 @@ std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned s
   std::vector<float> audio(samples);
   for (std::size_t t = 0; t < samples; ++t) audio[t] = static_cast<float>(mix[t] * amplitude);
   return audio;
+}
+
+std::filesystem::path installSortformerBundle(const ModelBuilder& model,
+                                              const std::filesystem::path& modelsRoot) {
+  const std::filesystem::path folder = modelsRoot / "sortformer" / "v3" / "fp16";
+  const std::filesystem::path bundle = folder / "SortformerNvidiaLow_v2.1.mlmodelc";
+  std::filesystem::create_directories(folder);
+  std::filesystem::remove_all(bundle);
+  // Written beside the place and renamed, as a download completes.
+  const std::filesystem::path written = model.writeBundle(folder / ".install");
+  std::filesystem::rename(written, bundle);
+  std::filesystem::remove_all(folder / ".install");
+  return bundle;
 }
 
 ModelBuilder sortformerBandOracleModel(const SortformerModelSizes& sizes,

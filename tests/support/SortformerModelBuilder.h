@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <vector>
 
@@ -47,10 +48,17 @@ struct SortformerBandOracle {
   std::optional<float> failAboveCoreMel;
 };
 
-// "Speaker s talks" as the band oracle hears it: `samples` of 16 kHz audio whose energy fills one
-// quarter of the mel axis (roughly 0–0.75, 0.75–1.7, 1.7–3.6 and 3.6–8 kHz for slots 0 to 3): a
-// dense chord of tones 10 Hz apart with phases from `seed`.
-std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned seed = 1);
+// "Speaker s talks" as the band oracle hears it: `samples` of audio at `sampleRate` whose energy
+// fills one quarter of the mel axis (roughly 0–0.75, 0.75–1.7, 1.7–3.6 and 3.6–8 kHz for slots 0
+// to 3): a dense chord of tones 10 Hz apart with phases from `seed`.
+std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned seed = 1,
+                                       double sampleRate = 16000);
+
+// Writes `model` into the models root `modelsRoot` where a finished download of the balanced
+// streaming model (balancedV2_1) leaves it, so that loading it from the hub asks the hub for
+// nothing. Returns the bundle's folder.
+std::filesystem::path installSortformerBundle(const ModelBuilder& model,
+                                              const std::filesystem::path& modelsRoot);
 
 // A model that diarizes by band energy. Mel frames at or after "chunk_lengths" read as silence;
 // every 8 mel frames are averaged into one frame whose embedding is the mean mel followed by
