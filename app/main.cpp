@@ -1,48 +1,38 @@
 #include <QApplication>
-#include <QDateTime>
-#include <QDir>
-#include <QListWidget>
-#include <QLocale>
-#include <QMainWindow>
-#include <QStandardPaths>
 
 #include "app/Editor/VeltoToolsDesign.h"
-#include "app/Model/SessionStore.h"
-#include "app/Model/UserLocale.h"
-
-namespace {
-
-// $XDG_DATA_HOME/VeltoVoice, by default ~/.local/share/VeltoVoice.
-std::filesystem::path applicationFolder() {
-  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-  return std::filesystem::path(QDir(data).filePath("VeltoVoice").toStdString());
-}
-
-// One row per stored conversation, newest first: title and start date.
-QListWidget* conversationList(const std::vector<veltovoice::VoiceSession>& sessions) {
-  auto* list = new QListWidget;
-  for (const veltovoice::VoiceSession& session : sessions) {
-    const auto startMs = static_cast<qint64>(
-        veltovoice::unixSecondsFromRecordTime(session.startedAt) * 1000.0);
-    const QString started =
-        QLocale().toString(QDateTime::fromMSecsSinceEpoch(startMs), QLocale::ShortFormat);
-    list->addItem(QString::fromStdString(session.title) + "\n" + started);
-  }
-  return list;
-}
-
-}  // namespace
+#include "app/Model/AppLog.h"
+#include "app/Model/LiveModel.h"
+#include "app/Shell/AppDelegate.h"
+#include "app/Shell/SingleInstance.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName("VeltoVoice");
+  QApplication::setOrganizationName(QStringLiteral("VeltoVoice"));
+  QApplication::setApplicationName(QStringLiteral("VeltoVoice"));
+  QApplication::setApplicationDisplayName(QStringLiteral("VELTO VOICE"));
+  // The application lives in the status item; closing its window does not end it.
+  QApplication::setQuitOnLastWindowClosed(false);
   veltovoice::VeltoToolsDesign::applyTo(app);
-  const auto store = veltovoice::SessionStore::inFolder(applicationFolder());
 
-  QMainWindow window;
-  window.setWindowTitle("VeltoVoice");
-  window.resize(1320, 800);
-  window.setCentralWidget(conversationList(store.loadAll()));
-  window.show();
+  const std::filesystem::path root = veltovoice::LiveModel::defaultRoot();
+  veltovoice::SingleInstance instance(root);
+  const veltovoice::SingleInstance::Claim claim = instance.claim();
+  if (claim == veltovoice::SingleInstance::Claim::reachedRunning) return 0;
+  if (claim == veltovoice::SingleInstance::Claim::unavailable) {
+    veltovoice::AppLog::error("二重起動の確認ができません: " + instance.name().toStdString());
+  }
+
+  veltovoice::AppDelegate::Setup setup;
+  setup.root = root;
+  veltovoice::AppDelegate delegate(std::move(setup));
+  QObject::connect(&instance, &veltovoice::SingleInstance::showRequested, &delegate,
+                   &veltovoice::AppDelegate::showMainWindow);
+  // exit(), not quit(): everything is saved, and no window may hold the end back now.
+  QObject::connect(&delegate, &veltovoice::AppDelegate::quitReady, &app, [] { QCoreApplication::exit(0); },
+                   Qt::QueuedConnection);
+  QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
+                   [&delegate] { delegate.live().saveAllPending(); });
+  delegate.launch();
   return QApplication::exec();
 }

@@ -2,7 +2,7 @@
 find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 
-find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Multimedia Concurrent DBus Test Svg)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Multimedia Concurrent DBus Network Test Svg)
 find_package(QCoro6 REQUIRED COMPONENTS Core)
 find_package(nlohmann_json 3.10 REQUIRED)
 find_package(fmt REQUIRED)

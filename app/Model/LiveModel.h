@@ -182,6 +182,10 @@ class LiveModel : public QObject {
   // replaces the pending save of that id. Conversations are debounced independently.
   void scheduleSave(const QUuid& id);
 
+  // Writes every conversation whose debounced save is pending now (saveNow() of each), as the
+  // application does before it ends.
+  void saveAllPending();
+
   // Sets the conversation's title exactly as given (no trimming; empty is kept) and schedules a
   // save. The Markdown file keeps its name.
   void renameSession(const QUuid& id, const std::string& title);

@@ -35,6 +35,14 @@ void LiveModel::scheduleSave(const QUuid& id) {
   debouncedSave(id, pending.get_token());
 }
 
+void LiveModel::saveAllPending() {
+  std::vector<QUuid> pending;
+  for (const auto& [id, stop] : saveTasks_) {
+    if (!stop.stop_requested()) pending.push_back(id);
+  }
+  for (const QUuid& id : pending) saveNow(id);
+}
+
 QCoro::Task<> LiveModel::debouncedSave(QUuid id, std::stop_token stop) {
   // The model may be gone when the sleep ends; only the weak pointer is used afterwards.
   QPointer<LiveModel> self(this);
