@@ -28,6 +28,8 @@
 #include "app/Shell/StatusItem.h"
 #include "app/Shell/StatusTrayIcon.h"
 #include "app/Shell/TerminationSignals.h"
+#include "app/Shell/UpdateCommands.h"
+#include "app/Updates/Updates.h"
 
 namespace veltovoice {
 namespace {
@@ -56,15 +58,21 @@ QWidget* mainContent(LiveModel& live) {
 }  // namespace
 
 AppDelegate::AppDelegate(Setup setup, QObject* parent)
-    : QObject(parent), setup_(std::move(setup)), player_(makePlayback(setup_.makePlayer)) {}
+    : QObject(parent),
+      setup_(std::move(setup)),
+      player_(makePlayback(setup_.makePlayer)),
+      updates_(std::make_unique<Updates>()) {}
 
 AppDelegate::~AppDelegate() {
-  // The views borrow the model and the player: they go first.
+  // The views borrow the model, the player and the service: they go first.
   signals_.reset();
   window_.reset();
+  delete updateCommands_;
+  updates_->setTrayIcon(nullptr);
   trayIcon_.reset();
   statusItem_.reset();
   popover_.reset();
+  updates_.reset();
 }
 
 LiveModel& AppDelegate::live() {
@@ -131,6 +139,25 @@ void AppDelegate::launch() {
   const char* demo = std::getenv("VELTOVOICE_DEMO");
   if (demo && std::strcmp(demo, "1") == 0) model.loadDemo();
   showMainWindow();
+  startUpdates();
+}
+
+void AppDelegate::startUpdates() {
+  QPointer<AppDelegate> self(this);
+  updates_->setCanInstall([self] { return !self || self->canInstall(); });
+  updates_->setPrepareUI([self] {
+    if (self) self->showMainWindow();
+  });
+  platform::UpdaterEnvironment environment;
+  // A new program takes over only after this one has ended by the one road, recording saved.
+  environment.relaunch = [self](const std::filesystem::path& program) {
+    if (!self) return;
+    self->relaunch_ = program;
+    self->requestQuit(QuitRequest::unattended);
+  };
+  updates_->setUpdaterEnvironment(std::move(environment));
+  updates_->setTrayIcon(trayIcon_->icon());
+  updates_->start();
 }
 
 void AppDelegate::makeCommands() {
@@ -157,6 +184,8 @@ void AppDelegate::makeCommands() {
   revealLog_ = new QAction(QStringLiteral("ログを開く"), this);
   connect(revealLog_, &QAction::triggered, this, [this] { AppLog::reveal(*live().services().desktop); });
 
+  updateCommands_ = new UpdateCommands(*updates_, this);
+
   quit_ = new QAction(QStringLiteral("VELTO VOICEを終了"), this);
   quit_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
   quit_->setMenuRole(QAction::QuitRole);
@@ -166,6 +195,8 @@ void AppDelegate::makeCommands() {
 void AppDelegate::buildMenus() {
   QMenuBar* bar = window_->menuBar();
   QMenu* application = bar->addMenu(QStringLiteral("VELTO VOICE"));
+  updateCommands_->addTo(*application);
+  application->addSeparator();
   application->addAction(quit_);
 
   QMenu* file = bar->addMenu(QStringLiteral("ファイル"));

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include <QCoroTask>
 #include <QObject>
@@ -25,6 +26,8 @@ class RecordingCommands;
 class StatusItem;
 class StatusTrayIcon;
 class TerminationSignals;
+class UpdateCommands;
+class Updates;
 
 // The application's long-lived objects and everything it does outside the main window's content:
 // the one conversation model (made on first use), the one audio player, the status item with its
@@ -33,7 +36,8 @@ class TerminationSignals;
 //
 // Launch, in order: the popover and the status item (whose symbol follows the phase), the start
 // line "起動 <OS name and version>" in the log, the demo conversation when VELTOVOICE_DEMO is
-// exactly "1", the main window.
+// exactly "1", the main window, and the update service, which may install only while the model is
+// idle and brings the main window forward before its own windows.
 //
 // Quitting: a request while the model is idle ends at once; otherwise the user is asked first
 // (unless the request came from a signal or the desktop session ending). Before quitReady() the
@@ -61,6 +65,10 @@ class AppDelegate : public QObject {
     AudioPlayback::PlayerFactory makePlayer;
   };
 
+  // The update service's new program, to be started in place of this one once the application
+  // has ended; nothing unless an update was installed.
+  const std::optional<std::filesystem::path>& relaunchProgram() const { return relaunch_; }
+
   // Where a request to quit came from.
   enum class QuitRequest {
     ask,         // the user (menu, shortcut, popover): asked first unless idle
@@ -76,6 +84,7 @@ class AppDelegate : public QObject {
   // The one conversation model, made on the first call over Setup::root.
   LiveModel& live();
   AudioPlayback& player() { return *player_; }
+  Updates& updates() { return *updates_; }
 
   // Runs the launch sequence once; later calls do nothing.
   void launch();
@@ -104,6 +113,7 @@ class AppDelegate : public QObject {
   CompactView* popover() const { return popover_.get(); }
   MainWindow* window() const { return window_.get(); }
   RecordingCommands* recordingCommands() const { return recording_; }
+  UpdateCommands* updateCommands() const { return updateCommands_; }
 
   // The menu items outside the recording menu; null before the first showMainWindow().
   QAction* importAction() const { return import_; }
@@ -121,6 +131,7 @@ class AppDelegate : public QObject {
 
  private:
   void makeCommands();
+  void startUpdates();
   void buildMenus();
   bool confirmQuit();
   QCoro::Task<> finishAndQuit();
@@ -128,6 +139,7 @@ class AppDelegate : public QObject {
   Setup setup_;
   std::unique_ptr<LiveModel> live_;
   std::unique_ptr<AudioPlayback> player_;
+  std::unique_ptr<Updates> updates_;
   std::unique_ptr<CompactView> popover_;
   std::unique_ptr<StatusItem> statusItem_;
   std::unique_ptr<StatusTrayIcon> trayIcon_;
@@ -135,12 +147,14 @@ class AppDelegate : public QObject {
   std::unique_ptr<TerminationSignals> signals_;
 
   RecordingCommands* recording_ = nullptr;
+  UpdateCommands* updateCommands_ = nullptr;
   QAction* import_ = nullptr;
   QAction* next_ = nullptr;
   QAction* previous_ = nullptr;
   QAction* revealLog_ = nullptr;
   QAction* quit_ = nullptr;
 
+  std::optional<std::filesystem::path> relaunch_;
   bool launched_ = false;
   bool quitting_ = false;
   // The quit question while it is open.

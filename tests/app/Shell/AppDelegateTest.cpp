@@ -3,6 +3,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QSysInfo>
 #include <QTest>
 #include <gmock/gmock.h>
@@ -11,6 +12,10 @@
 #include "app/Shell/MainWindow.h"
 #include "app/Shell/RecordingCommands.h"
 #include "app/Shell/StatusItem.h"
+#include "app/Shell/UpdateCommands.h"
+#include "app/Updates/Updates.h"
+#include "platform/sys/Error.h"
+#include "platform/update/UpdateItem.h"
 #include "tests/app/Shell/AppEntryFixture.h"
 
 namespace veltovoice {
@@ -174,7 +179,8 @@ std::vector<MenuShape> menuShapes(QMenuBar& bar) {
 TEST_F(AppDelegateTest, MenusHoldTheirItemsWithTheirShortcuts) {
   delegate().launch();
   EXPECT_THAT(menuShapes(*delegate().window()->menuBar()),
-              ElementsAre(MenuShape{"VELTO VOICE", {"VELTO VOICEを終了 Ctrl+Q"}},
+              ElementsAre(MenuShape{"VELTO VOICE",
+                                    {"アップデートを確認…", "更新を自動で確認・通知", "—", "VELTO VOICEを終了 Ctrl+Q"}},
                           MenuShape{"ファイル", {"音声ファイルを取り込む… Ctrl+O"}},
                           MenuShape{"表示", {"次の会話 Ctrl+Tab", "前の会話 Ctrl+Shift+Tab"}},
                           MenuShape{"録音",
@@ -223,13 +229,66 @@ TEST_F(AppDelegateTest, StartItemShowsTheWindowBeforeStarting) {
   QCoro::waitFor(model().stop());
 }
 
+// The code with which the update service refuses to install `item`, or 0 when it allows it.
+int refusal(Updates& updates, const platform::UpdateItem& item) {
+  try {
+    updates.mayProceedWithInstalling(item);
+    return 0;
+  } catch (const platform::Error& error) {
+    return error.code();
+  }
+}
+
 TEST_F(AppDelegateTest, InstallingWaitsForIdle) {
   delegate().launch();
+  platform::UpdateItem item;
+  item.fileURL = "https://elsewhere.example/VeltoVoice.tar.gz";
   EXPECT_TRUE(delegate().canInstall());
+  // Past the busy check, the download address is refused: this build names no feed.
+  EXPECT_EQ(refusal(delegate().updates(), item), Updates::kUntrustedDownload);
   startRecording();
   EXPECT_FALSE(delegate().canInstall());
+  EXPECT_EQ(refusal(delegate().updates(), item), Updates::kBusy);
+  delegate().recordingCommands()->pause()->trigger();
+  EXPECT_EQ(refusal(delegate().updates(), item), Updates::kBusy);
   QCoro::waitFor(model().stop());
   EXPECT_TRUE(delegate().canInstall());
+}
+
+TEST_F(AppDelegateTest, UpdateItemsFollowTheService) {
+  delegate().launch();
+  Updates& updates = delegate().updates();
+  UpdateCommands& commands = *delegate().updateCommands();
+  // This build names no feed: the service never becomes usable, the preference still works.
+  ASSERT_FALSE(updates.configured());
+  EXPECT_EQ(updates.status(), "更新先の設定を読み込めませんでした");
+  EXPECT_FALSE(commands.check()->isEnabled());
+  EXPECT_EQ(commands.check()->text(), "アップデートを確認…");
+  ASSERT_TRUE(commands.automatic()->isEnabled());
+  EXPECT_TRUE(commands.automatic()->isChecked());
+
+  commands.automatic()->trigger();
+  EXPECT_FALSE(updates.automatic());
+  EXPECT_EQ(QSettings("VeltoVoice", "VeltoVoice").value("automaticUpdates"), false);
+  updates.setAutomatic(true);
+  EXPECT_TRUE(commands.automatic()->isChecked());
+
+  platform::UpdateItem found;
+  found.displayVersionString = "2.1";
+  found.versionString = "210";
+  updates.didFindValidUpdate(found);
+  EXPECT_EQ(commands.check()->text(), "アップデート（2.1）…");
+  updates.willFinishUpdateSession();
+  EXPECT_EQ(commands.check()->text(), "アップデートを確認…");
+}
+
+TEST_F(AppDelegateTest, UpdateWindowsBringTheMainWindowForward) {
+  delegate().launch();
+  delegate().window()->close();
+  delegate().updateCommands()->check()->trigger();
+  EXPECT_FALSE(delegate().window()->isVisible()) << "a disabled item acted";
+  delegate().updates().check();
+  EXPECT_TRUE(delegate().window()->isVisible());
 }
 
 TEST_F(AppDelegateTest, PopoverOpensTheWindowAndClosesItself) {
