@@ -67,7 +67,8 @@ std::int64_t frameAt(double seconds, double rate, std::int64_t length) {
   return static_cast<std::int64_t>(frame);
 }
 
-// Converts one block; nothing when the output buffer cannot be made or the conversion fails.
+// Converts one block: the converted samples, a null buffer when the converter failed on the block,
+// or nothing when no output buffer can be made.
 std::optional<std::unique_ptr<platform::PcmBuffer>> convertBlock(platform::Converter& converter,
                                                                  const platform::PcmBuffer& block,
                                                                  double fileRate) {
@@ -282,13 +283,24 @@ JoinedAudio readJoinedRanges(const std::filesystem::path& file,
                              const std::vector<FileTranscriber::Range>& ranges) {
   platform::AudioFile audio(file);
   const platform::AudioFormat target = platform::AudioFormat::float32(kJoinedRate, 1);
+  // No frame lies at a negative or infinite time: such a range is skipped like one no converter takes.
+  const auto readable = [](const FileTranscriber::Range& range) {
+    return std::isfinite(range.lowerBound) && std::isfinite(range.upperBound) &&
+           range.lowerBound >= 0 && range.upperBound >= 0;
+  };
   JoinedAudio joined;
+  // Room for all of it at once: hours of audio grown by doubling would briefly need half again.
+  const double fileSeconds = static_cast<double>(audio.length()) / audio.processingFormat().sampleRate();
+  double seconds = 0;
   for (const FileTranscriber::Range& range : ranges) {
-    // No frame lies at a negative or infinite time: such a range is skipped like one no converter takes.
-    if (!std::isfinite(range.lowerBound) || !std::isfinite(range.upperBound) ||
-        range.lowerBound < 0 || range.upperBound < 0) {
-      continue;
+    if (readable(range)) {
+      seconds += std::max(0.0, std::min(range.upperBound, fileSeconds) - std::min(range.lowerBound, fileSeconds));
     }
+  }
+  joined.samples.reserve(static_cast<std::size_t>(seconds * kJoinedRate) +
+                         kOutputHeadroomFrames * (ranges.size() + 1));
+  for (const FileTranscriber::Range& range : ranges) {
+    if (!readable(range)) continue;
     const auto converter = platform::Converter::make(audio.processingFormat(), target);
     if (!converter) continue;
     const std::size_t before = joined.samples.size();
@@ -304,19 +316,19 @@ void placeSegment(int speaker, double start, double end,
   if (!(start < end)) return;
   double w = start;
   while (true) {
-    // The last range starting at or before the piece, with room for rounding at a junction.
+    // The last range starting at or before the part, with room for rounding at a junction.
     const auto found = std::find_if(placements.rbegin(), placements.rend(),
                                     [w](const RangePlacement& p) { return p.joined <= w + 0.001; });
     if (found == placements.rend()) return;
     const RangePlacement& r = *found;
     const double rangeEnd = r.joined + r.length;
-    const double pieceEnd = std::min(rangeEnd, end);
-    // A piece starting just before its range's joined start is kept inside the range.
+    const double partEnd = std::min(rangeEnd, end);
+    // A part starting just before its range's joined start is kept inside the range.
     const double fileStart = r.actual + std::clamp(w - r.joined, 0.0, r.length);
-    const double fileEnd = r.actual + std::min(r.length, pieceEnd - r.joined);
+    const double fileEnd = r.actual + std::min(r.length, partEnd - r.joined);
     if (fileStart < fileEnd) into.push_back({speaker, fileStart, fileEnd});
-    if (!(rangeEnd < end && pieceEnd > w)) return;
-    w = pieceEnd;
+    if (!(rangeEnd < end && partEnd > w)) return;
+    w = partEnd;
   }
 }
 
