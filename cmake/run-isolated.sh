@@ -22,6 +22,8 @@ export REGISTRY_URL=http://127.0.0.1:9
 export QT_QPA_PLATFORM=offscreen
 export TZ=${VELTO_TEST_TZ:-Asia/Tokyo}
 export LC_ALL=C.UTF-8
+# Cases run side by side already; a BLAS pool per case only spins against its neighbours.
+export OPENBLAS_NUM_THREADS=1
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$(dirname "$0")/lsan.supp:print_suppressions=0}
 exec "$@"
