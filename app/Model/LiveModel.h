@@ -25,6 +25,7 @@
 #include "app/Model/SessionStore.h"
 #include "app/Model/VoiceSession.h"
 #include "app/Processing/MinutesMaker.h"
+#include "app/Processing/TaskExtractor.h"
 
 namespace devadevev {
 class LiveTranscriber;
@@ -52,8 +53,9 @@ class LiveModelInbox;
 // the demo), LiveModelLinking.cpp (linking recordings), LiveModelSpeakers.cpp (speaker letters), LiveModelRecording.cpp (starting a
 // recording), LiveModelEditing.cpp (sentences, topics, memo), LiveModelCommands.cpp (clipboard,
 // selection, file browser, settings), LiveModelJobs.cpp (the shared running of jobs),
-// LiveModelMinutes.cpp (minutes), LiveModelTaskTree.cpp (editing the task tree), LiveModelCleanup.cpp
-// (transcript clean-up and restore); later areas add theirs beside them.
+// LiveModelMinutes.cpp (minutes), LiveModelTaskTree.cpp (editing the task tree), LiveModelTaskRuns.cpp
+// (task extraction and regrouping), LiveModelCleanup.cpp (transcript clean-up and restore); later
+// areas add theirs beside them.
 class LiveModel : public QObject {
   Q_OBJECT
   Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
@@ -505,6 +507,25 @@ class LiveModel : public QObject {
   static std::optional<std::size_t> lastDescendantIndex(const QUuid& taskID,
                                                         const std::vector<TaskItem>& tasks);
 
+  // ---- Task extraction (LiveModelTaskRuns.cpp) --------------------------------------------------
+
+  // Adds a batch of found items to the conversation's task tree: each as a new automatic task,
+  // under the first task whose title is similar to the item's parent name (a new parent appended
+  // when none is), as that parent's last child; without a usable parent name at the end. The
+  // list, absent counting as empty, is written back as a list.
+  static void insert(const std::vector<TaskExtractor::Found>& found, VoiceSession& session);
+
+  // Puts the members of each group under the group's parent (the first task with a similar title
+  // that is not one of `candidates`, else a new one at the end) as its last children; a task named
+  // in two groups ends under the later one, and no move puts a task under itself or its own
+  // subtree. Then removes the automatic parents that had children in `snapshot` and have none now.
+  static void applyGroups(const std::vector<TaskExtractor::Group>& groups,
+                          const std::vector<TaskItem>& candidates,
+                          const std::vector<TaskItem>& snapshot, std::vector<TaskItem>& tasks);
+
+  // The line the extractor reads for one sentence: "[03:10] 話者A：text", "[--:--] text".
+  static std::string transcriptLine(const VoiceSession& session, const LiveSegment& segment);
+
   // ---- Live results (LiveModelRecording.cpp); called by the recogniser's and the diarizer's posts
   // Folds a recogniser result into the conversation being recorded: volatile text to
   // volatileText(), a final result to sentences with speakers from the latest turns.
@@ -578,6 +599,19 @@ class LiveModel : public QObject {
   };
   QCoro::Task<> minutesJob(QUuid id, MinutesRows rows, std::stop_token stop);
 
+  // ---- Task extraction (LiveModelTaskRuns.cpp) --------------------------------------------------
+  struct TaskRun;
+  // Starts one run over `segments`, with `context` sent before them; nothing for an unknown id.
+  void runTaskExtraction(const QUuid& id, const std::vector<LiveSegment>& segments,
+                         const std::vector<LiveSegment>& context);
+  QCoro::Task<> taskExtractionJob(QUuid id, std::shared_ptr<TaskRun> run, std::stop_token stop);
+  // The end of a run that still owns the conversation's entry in taskJobs_.
+  void endTaskExtraction(const QUuid& id, bool failed);
+  QCoro::Task<> regroupJob(QUuid id, std::uint64_t run, std::vector<TaskItem> candidates,
+                           std::vector<TaskItem> snapshot, std::stop_token stop);
+  // The availability notice when the language model cannot be used; returns whether it can.
+  bool languageModelUsable(bool notify);
+
   // ---- Task tree (LiveModelTaskTree.cpp) --------------------------------------------------------
   struct SiblingsInfo {
     TaskItem task;
@@ -612,6 +646,9 @@ class LiveModel : public QObject {
   ConversationJobs taskJobs_;
   ConversationJobs minutesJobs_;
   ConversationJobs cleanupJobs_;
+  // Per conversation, the sentences without a start that a finished extraction run scanned: their
+  // start cannot say so, and they would otherwise be scanned again after every run.
+  std::map<QUuid, std::set<QUuid>> startlessScanned_;
 
   // ---- The running recording; all absent while the phase is idle -------------------------------
   // Shared with the workers that prepare them, which may outlive a start the model gave up.
