@@ -92,6 +92,8 @@ void LiveModel::setScrollRequest(const OptionalID& id) {
   assign(this, scrollRequest_, id, &LiveModel::scrollRequestChanged);
 }
 
+void LiveModel::announcePreferencesChanged() { emit preferencesChanged(); }
+
 void LiveModel::setPhase(Phase phase) { assign(this, phase_, phase, &LiveModel::phaseChanged); }
 
 void LiveModel::setLiveID(const OptionalID& id) {

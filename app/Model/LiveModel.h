@@ -54,8 +54,9 @@ class LiveModelInbox;
 // recording), LiveModelEditing.cpp (sentences, topics, memo), LiveModelCommands.cpp (clipboard,
 // selection, file browser, settings), LiveModelJobs.cpp (the shared running of jobs),
 // LiveModelMinutes.cpp (minutes), LiveModelTaskTree.cpp (editing the task tree), LiveModelTaskRuns.cpp
-// (task extraction and regrouping), LiveModelCleanup.cpp (transcript clean-up and restore); later
-// areas add theirs beside them.
+// (task extraction and regrouping), LiveModelCleanup.cpp (transcript clean-up and restore),
+// LiveModelRedo.cpp (redo from the recording, adding missing parts); later areas add theirs beside
+// them.
 class LiveModel : public QObject {
   Q_OBJECT
   Q_PROPERTY(Phase phase READ phase NOTIFY phaseChanged)
@@ -153,6 +154,8 @@ class LiveModel : public QObject {
   void setJob(const QUuid& id, const std::optional<std::string>& text);
   void setLastSegmentDeletion(const OptionalDeletion& deletion);
   void setScrollRequest(const OptionalID& id);
+  // Signals preferencesChanged(): a view changed a preference that other views show.
+  void announcePreferencesChanged();
 
   // ---- Conversations (LiveModel.cpp) -----------------------------------------------------------
 
@@ -254,6 +257,15 @@ class LiveModel : public QObject {
   // than two leaves or while a task job runs for the conversation; with the language model
   // unavailable only shows the availability notice. Returns at once; never throws.
   void regroupTasks(const QUuid& id);
+
+  // ---- Redo from the recording and adding missing parts (LiveModelRedo.cpp) --------------------
+
+  // Recognises the conversation's whole recording again and merges the result into its transcript,
+  // keeping the sentences from before in segmentsBackup; ends with a notice. Never throws.
+  QCoro::Task<> redoTranscript(QUuid id);
+  // Recognises only the stretches of the recording that no sentence covers and adds what it finds;
+  // ends with a notice. Never throws.
+  QCoro::Task<> fillTranscript(QUuid id);
 
   // ---- Editing sentences, topics and the memo (LiveModelEditing.cpp) ---------------------------
   // Each operation finds its sentence or conversation by id at the time of the call, does nothing
@@ -445,6 +457,8 @@ class LiveModel : public QObject {
   void jobsChanged();
   void lastSegmentDeletionChanged();
   void scrollRequestChanged();
+  // A preference shown by views (the assistant chosen for clean-up) changed; they refresh.
+  void preferencesChanged();
 
   // A conversation now stands at `row`.
   void sessionInserted(int row);

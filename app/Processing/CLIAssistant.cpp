@@ -167,6 +167,16 @@ std::optional<CLIAssistant> CLIAssistant::selected() {
   return fromRawValue(stored.toString().toStdString());
 }
 
+void CLIAssistant::setSelected(std::optional<CLIAssistant> assistant) {
+  QSettings settings = preferences();
+  if (assistant) {
+    settings.setValue(kSelectedKey, QString::fromStdString(assistant->rawValue()));
+  } else {
+    settings.remove(kSelectedKey);
+  }
+  settings.sync();
+}
+
 std::string CLIAssistant::failureDetail(std::string_view error) {
   std::size_t end = error.size();
   while (end > 0) {

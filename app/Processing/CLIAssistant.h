@@ -66,6 +66,8 @@ class CLIAssistant {
 
   // The assistant chosen in the preferences, or nothing.
   static std::optional<CLIAssistant> selected();
+  // Stores `assistant` as the one chosen for clean-up; with nothing, forgets the choice.
+  static void setSelected(std::optional<CLIAssistant> assistant);
 
   // Runs one request in a new work folder ($XDG_DATA_HOME/VeltoVoice/Work/<UUID>, removed again
   // whatever happens): starts the executable there with its arguments and a PATH that holds the

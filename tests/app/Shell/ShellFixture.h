@@ -20,6 +20,7 @@
 #include "app/Model/UserLocale.h"
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/GeneratorAudioInput.h"
+#include "platform/lm/SystemLanguageModel.h"
 #include "tests/app/Editor/WidgetTestApplication.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/ManualClock.h"
@@ -36,6 +37,7 @@ class ShellModel : public LiveModel {
   using LiveModel::LiveModel;
   using LiveModel::editSession;
   using LiveModel::insertSession;
+  using LiveModel::removeSessions;
   using LiveModel::setElapsed;
   using LiveModel::setLevels;
   using LiveModel::setLiveID;
@@ -102,12 +104,15 @@ class ShellTest : public ::testing::Test {
       services.desktop = desktop_;
       services.clipboard = clipboard_;
       services.microphoneAuthorized = [] { return true; };
-      services.makeTranscriber = [] {
+      services.makeTranscriber = [frames = inputFrames_] {
         return std::make_unique<devadevev::LiveTranscriber>(std::make_unique<platform::AudioEngine>(
             std::make_unique<platform::GeneratorAudioInput>(
-                16000, 1, 0, [](std::int64_t, std::uint32_t) { return 0.0f; })));
+                16000, 1, frames, [](std::int64_t frame, std::uint32_t) {
+                  return 0.2f * static_cast<float>(frame % 40 < 20 ? 1 : -1);
+                })));
       };
       services.makeDiarizer = [this] { return std::make_unique<QuietDiarizer>(diarizerHeld_); };
+      if (languageModel_) services.languageModel = languageModel_;
       model_ = std::make_unique<ShellModel>(root_.path(), services);
       QCoreApplication::processEvents();
     }
@@ -127,6 +132,10 @@ class ShellTest : public ::testing::Test {
   std::shared_ptr<testsupport::MemoryClipboard> clipboard_ = std::make_shared<testsupport::MemoryClipboard>();
   testsupport::ScriptedSpeechBackend::Installation backend_{
       std::make_shared<testsupport::ScriptedSpeechBackend>(std::vector<std::string>{})};
+  // The language model the model uses; the default (not enabled) when null.
+  std::shared_ptr<platform::SystemLanguageModel> languageModel_;
+  // Frames of a quiet tone the recording's input delivers at real time; none by default.
+  std::int64_t inputFrames_ = 0;
   // While true, a start stays in its preparation (the phase stays starting).
   std::shared_ptr<std::atomic<bool>> diarizerHeld_ = std::make_shared<std::atomic<bool>>(false);
   std::unique_ptr<ShellModel> model_;
