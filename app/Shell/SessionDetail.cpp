@@ -6,6 +6,7 @@
 
 #include "app/Editor/AudioPlayback.h"
 #include "app/Editor/PlayerBar.h"
+#include "app/Editor/TranscriptView.h"
 #include "app/Model/LiveModel.h"
 #include "app/Shell/NoticeBanner.h"
 #include "app/Shell/RecordingPanel.h"
@@ -20,14 +21,6 @@ QWidget* panelPlaceholder(const QString& name) {
   auto* placeholder = new QWidget;
   placeholder->setObjectName(name);
   placeholder->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
-  return placeholder;
-}
-
-// An empty stand-in for the transcript, taking the rest of the row.
-QWidget* transcriptPlaceholder() {
-  auto* placeholder = new QWidget;
-  placeholder->setObjectName(QStringLiteral("transcriptView"));
-  placeholder->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
   return placeholder;
 }
 
@@ -91,7 +84,7 @@ QWidget* SessionDetail::makeHintPage() {
 }
 
 QWidget* SessionDetail::makeTranscriptRow() {
-  transcript_ = transcriptPlaceholder();
+  transcript_ = new TranscriptView(live_, player_);
   minutes_ = panelPlaceholder(QStringLiteral("minutesPanel"));
   tasks_ = panelPlaceholder(QStringLiteral("tasksPanel"));
 

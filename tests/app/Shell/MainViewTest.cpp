@@ -277,7 +277,7 @@ TEST_F(MainViewTest, BannerAndStatusShowWithoutASelection) {
 TEST_F(MainViewTest, LongNoticeWrapsAndTheBannerGrows) {
   storedWithRecording("会話", kMarch3);
   // Tall enough for the whole text above the conversation's smallest content.
-  view().resize(1320, 1000);
+  view().resize(1320, 1200);
   model().setNotice(Notice{"短い知らせ", std::nullopt});
   QCoreApplication::processEvents();
   const int oneLine = detail().banner()->height();
