@@ -53,6 +53,7 @@ LiveModel::~LiveModel() {
   minutesJobs_.stopAll();
   taskJobs_.stopAll();
   cleanupJobs_.stopAll();
+  transcriptJobs_.stopAll();
 }
 
 std::filesystem::path LiveModel::defaultRoot() {

@@ -258,15 +258,6 @@ class LiveModel : public QObject {
   // unavailable only shows the availability notice. Returns at once; never throws.
   void regroupTasks(const QUuid& id);
 
-  // ---- Redo from the recording and adding missing parts (LiveModelRedo.cpp) --------------------
-
-  // Recognises the conversation's whole recording again and merges the result into its transcript,
-  // keeping the sentences from before in segmentsBackup; ends with a notice. Never throws.
-  QCoro::Task<> redoTranscript(QUuid id);
-  // Recognises only the stretches of the recording that no sentence covers and adds what it finds;
-  // ends with a notice. Never throws.
-  QCoro::Task<> fillTranscript(QUuid id);
-
   // ---- Editing sentences, topics and the memo (LiveModelEditing.cpp) ---------------------------
   // Each operation finds its sentence or conversation by id at the time of the call, does nothing
   // for an unknown id, signals sessionChanged once and ends in scheduleSave(); none reports errors.
@@ -400,6 +391,42 @@ class LiveModel : public QObject {
   // Puts segmentsBackup back as the transcript and forgets it, keeps only the topics whose start
   // sentence is in it, saves, logs and shows a notice. Nothing without a backup or for an unknown id.
   void restoreTranscriptBackup(const QUuid& id);
+
+  // ---- Redo from the recording and adding missing parts (LiveModelRedo.cpp) --------------------
+
+  using TimeRange = LiveModelServices::TimeRange;
+
+  // Recognises the conversation's whole recording again with the file recogniser, lets the
+  // language model choose line by line between each stored text and the new one, adds the new
+  // sentences that fall on no sentence with speakers from the range diarizer, keeps the transcript
+  // as it was in segmentsBackup and saves. Changes made meanwhile stay: replacements go by
+  // sentence id and skip sentences gone or edited by hand. Does nothing for the conversation being
+  // recorded, a busy or unknown one, or one whose recording is missing. A failure is logged and
+  // shown and leaves the conversation as it was; a cancellation ends it quietly. Returns at once;
+  // never throws.
+  void redoTranscript(const QUuid& id);
+
+  // Recognises only the stretches of the conversation's recording that no sentence covers
+  // (uncoveredRanges()), gives the new sentences speakers from the range diarizer, adds them in
+  // time order, saves and asks for task extraction; never changes a sentence and keeps no backup.
+  // Refused as redoTranscript() is. A failure of the length or the recognition, cancellation
+  // included, is logged and shown. Returns at once; never throws.
+  void fillTranscript(const QUuid& id);
+
+  // `ranges` each reaching `before` seconds earlier (not below 0), sorted, with overlapping and
+  // touching ranges merged.
+  static std::vector<TimeRange> withContext(const std::vector<TimeRange>& ranges, double before);
+
+  // Which conversation speaker each diarizer slot of `turns` stands for: slots that overlap the
+  // speakers of `existing` take them, largest overlap first, one slot per speaker; the others get
+  // the smallest of 0 to 7 not yet given (their own number when all are given).
+  static std::map<int, int> speakerMapping(const std::vector<devadevev::SpeakerDiarizer::Turn>& turns,
+                                           const std::vector<LiveSegment>& existing);
+
+  // The stretches of a recording of `duration` seconds that no timed sentence covers (a missing
+  // end covers 1 s): gaps of at least 30 s between sentences as [covered + 0.3, next start − 0.3),
+  // and a tail of at least 5 s as [covered + 0.3, duration), ascending.
+  static std::vector<TimeRange> uncoveredRanges(const std::vector<LiveSegment>& segments, double duration);
 
   // ---- Task tree (LiveModelTaskTree.cpp) --------------------------------------------------------
   // The tree is a conversation's flat `tasks` list shaped by `parentID`. Each operation finds the
@@ -604,6 +631,17 @@ class LiveModel : public QObject {
   void applyCleanup(const QUuid& id, CleanupRun& run, const std::map<int, std::string>& answer);
   void cleanupFailed(const QUuid& id, const CleanupRun& run, const std::exception& error);
 
+  // ---- Redo and adding missing parts (LiveModelRedo.cpp) ---------------------------------------
+  struct TranscriptRun;
+  // The recording of a conversation that a redo or an add-missing job may start on, or nothing.
+  std::optional<std::filesystem::path> recordingForJob(const QUuid& id) const;
+  QCoro::Task<> redoJob(QUuid id, std::shared_ptr<TranscriptRun> run, std::stop_token stop);
+  QCoro::Task<> fillJob(QUuid id, std::shared_ptr<TranscriptRun> run, std::stop_token stop);
+  // The range diarizer's turns of `ranges`; none when it fails.
+  QCoro::Task<std::vector<devadevev::SpeakerDiarizer::Turn>> turnsOf(QUuid id, std::filesystem::path recording,
+                                                                    std::vector<TimeRange> ranges,
+                                                                    std::stop_token stop);
+
   // ---- Minutes (LiveModelMinutes.cpp) -----------------------------------------------------------
   // One row per sentence as the language model reads it, with the sentence's id and start.
   struct MinutesRows {
@@ -660,6 +698,7 @@ class LiveModel : public QObject {
   ConversationJobs taskJobs_;
   ConversationJobs minutesJobs_;
   ConversationJobs cleanupJobs_;
+  ConversationJobs transcriptJobs_;
   // Per conversation, the sentences without a start that a finished extraction run scanned: their
   // start cannot say so, and they would otherwise be scanned again after every run.
   std::map<QUuid, std::set<QUuid>> startlessScanned_;

@@ -6,7 +6,6 @@
 #include "platform/audio/DeviceAudioInput.h"
 #include "platform/lm/LanguageModelConfiguration.h"
 #include "platform/lm/SystemLanguageModel.h"
-#include "platform/sys/UnavailableError.h"
 
 namespace veltovoice {
 
@@ -37,10 +36,9 @@ LiveModelServices::LiveModelServices()
         return std::optional<std::filesystem::path>();
       }),
       askConsent([](const ConsentQuestion&) { return false; }),
-      transcribeFile([](const std::filesystem::path&, const std::vector<TimeRange>&,
-                        const std::function<void(double)>&,
-                        std::stop_token) -> std::vector<devadevev::LiveTranscriber::Sentence> {
-        throw platform::UnavailableError("このビルドでは録音から文字起こしできません。");
+      transcribeFile([](const std::filesystem::path& file, const std::vector<TimeRange>& ranges,
+                        const std::function<void(double)>& onProgress, std::stop_token stop) {
+        return devadevev::FileTranscriber::transcribe(file, ranges, onProgress, stop);
       }),
       diarizeFile([](const std::filesystem::path& file, const std::vector<TimeRange>& ranges,
                      const std::filesystem::path& modelsDirectory,

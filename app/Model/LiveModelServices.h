@@ -85,7 +85,7 @@ struct LiveModelServices {
   FileChooser chooseFile;
   // Default: no prompt; every question is answered no.
   ConsentPrompt askConsent;
-  // Default: throws platform::UnavailableError.
+  // Default: FileTranscriber::transcribe with the installed speech backend.
   FileRecogniser transcribeFile;
   // Default: SpeakerDiarizer::diarize, which runs to its end whatever `stop` says.
   RangeDiarizer diarizeFile;
