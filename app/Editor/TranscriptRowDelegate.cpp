@@ -96,7 +96,8 @@ int TranscriptRowDelegate::measure(int row) const {
 
 int TranscriptRowDelegate::estimate(int row) const {
   const int width = rowWidth();
-  if (rows_.kind(row) != TranscriptRowsModel::Kind::sentence) return trailingHeight(row, width);
+  if (rows_.kind(row) != TranscriptRowsModel::Kind::sentence) return measure(row);
+  if (const std::optional<int> kept = rows_.cachedEstimate(row, width)) return *kept;
   const LiveSegment& segment = rows_.segment(row);
   const int textWidth = width - kEstimatedTextLeft - kEstimatedTrailing - (segment.edited ? kEstimatedEditedWidth : 0);
   const int em = SegmentTextEdit::sentenceFont().pixelSize();
@@ -104,7 +105,9 @@ int TranscriptRowDelegate::estimate(int row) const {
   const int text = lines * sentenceLineSpacing() + 2 * SegmentTextEdit::kVerticalInset;
   const int gap = rows_.speakerChanged(row) ? SegmentRow::kSpeakerGap : 0;
   const int heading = rows_.heading(row) ? TopicHeader::headerHeight() + kHeadingSpacing : 0;
-  return heading + gap + kRowPaddingY + std::max(kEstimatedMinimum, text) + kRowPaddingY + kRowSpacing;
+  const int height = heading + gap + kRowPaddingY + std::max(kEstimatedMinimum, text) + kRowPaddingY + kRowSpacing;
+  rows_.setCachedEstimate(row, width, height);
+  return height;
 }
 
 QSize TranscriptRowDelegate::sizeHint(const QStyleOptionViewItem&, const QModelIndex& index) const {

@@ -146,6 +146,20 @@ void TranscriptRowsModel::setCachedHeight(int row, int width, int height) const 
   }
 }
 
+std::optional<int> TranscriptRowsModel::cachedEstimate(int row, int width) const {
+  if (row >= sentenceCount()) return std::nullopt;
+  const Row& shown = rows_[static_cast<std::size_t>(row)];
+  if (shown.estimateWidth == width) return shown.estimate;
+  return std::nullopt;
+}
+
+void TranscriptRowsModel::setCachedEstimate(int row, int width, int height) const {
+  if (row >= sentenceCount()) return;
+  const Row& shown = rows_[static_cast<std::size_t>(row)];
+  shown.estimateWidth = width;
+  shown.estimate = height;
+}
+
 // ---- Following the conversation model --------------------------------------------------------------
 
 void TranscriptRowsModel::sessionChanged(const QUuid& id) {
@@ -324,6 +338,7 @@ void TranscriptRowsModel::refreshRows(const VoiceSession& session, bool rowsMove
       row.speakerChanged = speakerChanged;
       row.heading = std::move(heading);
       row.heightWidth = -1;
+      row.estimateWidth = -1;
     }
     if (changed || namesChanged) {
       if (runStart < 0) runStart = static_cast<int>(i);

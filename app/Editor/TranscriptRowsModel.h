@@ -79,6 +79,9 @@ class TranscriptRowsModel : public QAbstractListModel {
   // the row and forgotten whenever the row changes.
   std::optional<int> cachedHeight(int row, int width) const;
   void setCachedHeight(int row, int width, int height) const;
+  // The same for an estimated height.
+  std::optional<int> cachedEstimate(int row, int width) const;
+  void setCachedEstimate(int row, int width, int height) const;
 
  private:
   struct Row {
@@ -87,6 +90,8 @@ class TranscriptRowsModel : public QAbstractListModel {
     bool speakerChanged = false;
     mutable int heightWidth = -1;
     mutable int height = 0;
+    mutable int estimateWidth = -1;
+    mutable int estimate = 0;
   };
 
   void sessionChanged(const QUuid& id);

@@ -1,6 +1,7 @@
 #include "app/Editor/TranscriptView.h"
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 #include <utility>
 
@@ -185,6 +186,8 @@ TranscriptView::TranscriptView(LiveModel& model, AudioPlayback& player, QWidget*
   list_->setItemDelegate(delegate_);
   list_->setModel(rows_);
   list_->viewport()->installEventFilter(this);
+  connect(rows_, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& from, const QModelIndex& to) { rowsChanged(from.row(), to.row()); });
 
   // Connected after the rows model's own connections, so that the rows are up to date here.
   connect(&live_, &LiveModel::selectedIDChanged, this, [this] { showSession(live_.selectedID()); });
@@ -578,12 +581,26 @@ void TranscriptView::sessionChanged(const QUuid& id) {
   if (!sessionID_ || id != *sessionID_) return;
   const int count = rows_->sentenceCount();
   const bool countChanged = count != shownSentences_;
+  if (count < shownSentences_ && !selected_.empty()) forgetLeftSentences();
   shownSentences_ = count;
   refreshEditor();
   followRequest();
   followPlayback();
   updateBars();
   if (countChanged && appeared_ && isLive() && !editing_) scrollToEnd();
+}
+
+// Sentences that left the list (joined, deleted one by one, taken by a clean-up) leave the selection
+// too, so that the bar never counts sentences that are not there.
+void TranscriptView::forgetLeftSentences() {
+  const std::vector<QUuid> ids = rows_->segmentIDs();
+  const std::set<QUuid> present(ids.begin(), ids.end());
+  std::set<QUuid> kept;
+  std::set_intersection(selected_.begin(), selected_.end(), present.begin(), present.end(),
+                        std::inserter(kept, kept.end()));
+  if (kept.size() == selected_.size()) return;
+  selected_ = std::move(kept);
+  selectionChanged();
 }
 
 void TranscriptView::liveTextChanged() {
@@ -631,6 +648,21 @@ bool TranscriptView::measureVisibleRows() {
     if (delegate_->measure(row) != item.height()) changed = true;
   }
   return changed;
+}
+
+// A changed row in view that now needs another height is laid out again at once, so that an open
+// editor growing by a line pushes the rows below it down.
+void TranscriptView::rowsChanged(int first, int last) {
+  const int height = list_->viewport()->height();
+  for (int row = first; row <= last; ++row) {
+    const QRect item = list_->visualRect(rows_->index(row));
+    if (item.bottom() < 0) continue;
+    if (item.top() >= height) break;
+    if (delegate_->measure(row) != item.height()) {
+      list_->scheduleDelayedItemsLayout();
+      return;
+    }
+  }
 }
 
 void TranscriptView::scrollToRow(int row, QAbstractItemView::ScrollHint hint) {

@@ -118,11 +118,13 @@ class TranscriptView : public QWidget {
 
   // Following the models.
   void sessionChanged(const QUuid& id);
+  void rowsChanged(int first, int last);
   void liveTextChanged();
   void followPlayback();
   void scrollRequested();
   std::optional<QUuid> computePlayingID() const;
   void selectionChanged();
+  void forgetLeftSentences();
 
   // The editor.
   void openEditor(int row);

@@ -1,6 +1,10 @@
 #include "app/Editor/TranscriptView.h"
 
+#include <filesystem>
 #include <limits>
+#include <memory>
+#include <span>
+#include <stop_token>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,6 +26,9 @@
 #include "app/Editor/TranscriptRowEditor.h"
 #include "tests/app/Editor/EditorFixture.h"
 #include "tests/app/Editor/TranscriptFixture.h"
+#include "platform/audio/AudioEngine.h"
+#include "platform/audio/GeneratorAudioInput.h"
+#include "tests/support/ScriptedSpeechBackend.h"
 
 namespace veltovoice {
 namespace {
@@ -122,6 +129,19 @@ TEST_F(TranscriptViewTest, SelectAllClearAndAnotherConversationClearsTheSelectio
   clickCheck(2);
   live().setSelectedID(b);
   EXPECT_THAT(view_->selected(), IsEmpty());
+  EXPECT_FALSE(barShown());
+}
+
+TEST_F(TranscriptViewTest, SelectionForgetsSentencesThatLeaveTheList) {
+  const QUuid id = store(numbered(4));
+  view(id);
+  const std::vector<QUuid> s = ids(id);
+  for (int row : {1, 2, 3}) clickCheck(row);
+  live().mergeWithPrevious(s[2]);
+  live().deleteSegment(s[3]);
+  EXPECT_EQ(view_->selected(), idSet({s[1]}));
+  EXPECT_EQ(labelText("selectionCount"), QStringLiteral("1文を選択中"));
+  live().deleteSegment(s[1]);
   EXPECT_FALSE(barShown());
 }
 
@@ -395,6 +415,76 @@ TEST_F(TranscriptViewTest, TopicTitleIsEditedInPlace) {
   QTest::keyClick(field, Qt::Key_Return);
   EXPECT_EQ(live().session(id)->topics->front().title, "Budget");
   EXPECT_EQ(rows().heading(1)->title, QStringLiteral("Budget"));
+}
+
+// A diarizer that never finds a speaker.
+class SilentDiarizer : public devadevev::SpeakerDiarizer {
+ public:
+  void prepare(const std::filesystem::path&, TurnsHandler, std::stop_token) override {}
+  void append(std::span<const float>, double) override {}
+  void finish() override {}
+  void cancel() override {}
+};
+
+// A real recording: a generated input of spoken bursts, the live recogniser with the scripted
+// speech backend, the recording writer and the store.
+class TranscriptRecordingTest : public testing::TranscriptTest {
+ protected:
+  static constexpr double kRate = 16000;
+
+  void useBursts(const std::vector<double>& starts, double seconds) {
+    samples_ = std::make_shared<std::vector<float>>(testsupport::bursts(kRate, seconds, starts));
+  }
+
+  testing::TranscriptModel& recordingModel() {
+    if (!live_) {
+      LiveModelServices services;
+      services.clock = clock_;
+      services.microphoneAuthorized = [] { return true; };
+      services.makeTranscriber = [samples = samples_] {
+        platform::PacedAudioInput::Pacing pacing;
+        pacing.speed = 8;
+        auto input = std::make_unique<platform::GeneratorAudioInput>(
+            kRate, 1, static_cast<std::int64_t>(samples->size()),
+            [samples](std::int64_t frame, std::uint32_t) { return (*samples)[static_cast<std::size_t>(frame)]; },
+            pacing);
+        return std::make_unique<devadevev::LiveTranscriber>(std::make_unique<platform::AudioEngine>(std::move(input)));
+      };
+      services.makeDiarizer = [] { return std::make_unique<SilentDiarizer>(); };
+      live_ = std::make_unique<testing::TranscriptModel>(root_.path(), services);
+    }
+    return *live_;
+  }
+
+  std::shared_ptr<std::vector<float>> samples_;
+  std::vector<std::string> script_ = {"一つめの文です。", "二つめの文です。", "三つめの文です。", "四つめの文です。",
+                                      "五つめの文です。", "六つめの文です。", "七つめの文です。", "八つめの文です。"};
+  testsupport::ScriptedSpeechBackend::Installation backend_{
+      std::make_shared<testsupport::ScriptedSpeechBackend>(script_)};
+};
+
+TEST_F(TranscriptRecordingTest, RecordedSentencesFillTheListWhichKeepsItsEnd) {
+  useBursts({0.5, 1.5, 2.5, 3.5, 4.5, 5.5, 6.5, 7.5}, 9);
+  const QUuid older = store(numbered(3));
+  recordingModel();
+  view(older, 260);
+  QCoro::waitFor(live().start());
+  ASSERT_EQ(live().phase(), LiveModel::Phase::recording);
+  const QUuid id = *live().liveID();
+  EXPECT_EQ(view_->sessionID(), id) << "the new recording is shown";
+  EXPECT_TRUE(view_->isLive());
+
+  ASSERT_TRUE(testsupport::processEventsUntil([&] { return rows().sentenceCount() == 8; }));
+  testsupport::settleEvents();
+  std::vector<std::string> texts;
+  for (int row = 0; row < rows().sentenceCount(); ++row) texts.push_back(rows().segment(row).text);
+  EXPECT_EQ(texts, script_);
+  EXPECT_EQ(rows().segmentIDs(), ids(id));
+  const QScrollBar* bar = view_->list()->verticalScrollBar();
+  EXPECT_GT(bar->maximum(), 0);
+  EXPECT_EQ(bar->value(), bar->maximum());
+  QCoro::waitFor(live().stop());
+  EXPECT_FALSE(view_->isLive());
 }
 
 // ---- Bad input ----------------------------------------------------------------------------------
