@@ -216,8 +216,9 @@ TranscriptView::~TranscriptView() {
   dying_ = true;
   delete textKeysGuard_;
   textKeysGuard_ = nullptr;
-  delete list_;
-  list_ = nullptr;
+  List* list = std::exchange(list_, nullptr);
+  list->viewport()->removeEventFilter(this);
+  delete list;
 }
 
 QListView* TranscriptView::list() const { return list_; }
