@@ -184,6 +184,10 @@ MinutesPanel::MinutesPanel(LiveModel& model, AudioPlayback&, QWidget* parent) : 
   column->addWidget(makeHeader());
   column->addWidget(scroll, 1);
 
+  sessionID_ = live_.selectedID().value_or(QUuid());
+  connect(&live_, &LiveModel::selectedIDChanged, this, [this] {
+    if (followsSelection_) showSession(live_.selectedID().value_or(QUuid()));
+  });
   connect(&live_, &LiveModel::sessionChanged, this, [this](const QUuid& id) {
     if (id == sessionID_) refresh();
   });
@@ -232,6 +236,11 @@ QWidget* MinutesPanel::makeHeader() {
 }
 
 void MinutesPanel::setSessionID(const QUuid& id) {
+  followsSelection_ = false;
+  showSession(id);
+}
+
+void MinutesPanel::showSession(const QUuid& id) {
   if (id == sessionID_) return;
   sessionID_ = id;
   refresh();

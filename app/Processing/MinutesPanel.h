@@ -34,11 +34,13 @@ class MinutesPanel : public QWidget {
   static constexpr int kWidth = 320;
 
   // `model` is borrowed and must outlive the panel; the player is not used by the minutes and is
-  // taken so that both panels are made alike. Shows no conversation until setSessionID().
+  // taken so that both panels are made alike. Shows the model's selected conversation, following
+  // the selection, until setSessionID() names one.
   MinutesPanel(LiveModel& model, AudioPlayback& player, QWidget* parent = nullptr);
   ~MinutesPanel() override;
 
-  // Shows the conversation `id` (an id the model does not know shows no minutes).
+  // Shows the conversation `id` from now on, whatever is selected (an id the model does not know
+  // shows no minutes).
   void setSessionID(const QUuid& id);
   const QUuid& sessionID() const { return sessionID_; }
 
@@ -67,6 +69,7 @@ class MinutesPanel : public QWidget {
 
  private:
   void jobsChanged();
+  void showSession(const QUuid& id);
   // What the panel shows, read from the model; the blocks are rebuilt only when it changes.
   struct Look {
     std::vector<TopicTag> topics;
@@ -89,6 +92,7 @@ class MinutesPanel : public QWidget {
   LiveModel& live_;
   QUuid sessionID_;
   bool refreshQueued_ = false;
+  bool followsSelection_ = true;
   std::optional<Look> shown_;
 
   QWidget* busy_;

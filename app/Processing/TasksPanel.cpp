@@ -210,6 +210,10 @@ TasksPanel::TasksPanel(LiveModel& model, AudioPlayback& player, QWidget* parent)
   column->addWidget(makeHeader());
   column->addWidget(scroll_, 1);
 
+  sessionID_ = live_.selectedID().value_or(QUuid());
+  connect(&live_, &LiveModel::selectedIDChanged, this, [this] {
+    if (followsSelection_) showSession(live_.selectedID().value_or(QUuid()));
+  });
   connect(&live_, &LiveModel::sessionChanged, this, [this](const QUuid& id) {
     if (id == sessionID_) refresh();
   });
@@ -272,6 +276,11 @@ QWidget* TasksPanel::makeHeader() {
 }
 
 void TasksPanel::setSessionID(const QUuid& id) {
+  followsSelection_ = false;
+  showSession(id);
+}
+
+void TasksPanel::showSession(const QUuid& id) {
   if (id == sessionID_) return;
   sessionID_ = id;
   // Rows belong to one conversation: another conversation starts with fresh ones.

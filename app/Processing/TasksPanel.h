@@ -47,12 +47,13 @@ class TasksPanel : public QWidget {
 
   static constexpr int kWidth = 320;
 
-  // `model` and `player` are borrowed and must outlive the panel. Shows no conversation until
-  // setSessionID().
+  // `model` and `player` are borrowed and must outlive the panel. Shows the model's selected
+  // conversation, following the selection, until setSessionID() names one.
   TasksPanel(LiveModel& model, AudioPlayback& player, QWidget* parent = nullptr);
   ~TasksPanel() override;
 
-  // Shows the conversation `id` (an id the model does not know shows an empty tree).
+  // Shows the conversation `id` from now on, whatever is selected (an id the model does not know
+  // shows an empty tree).
   void setSessionID(const QUuid& id);
   const QUuid& sessionID() const { return sessionID_; }
 
@@ -104,6 +105,7 @@ class TasksPanel : public QWidget {
 
  private:
   void jobsChanged();
+  void showSession(const QUuid& id);
   QWidget* makeHeader();
   void showHeader(const std::vector<TaskItem>& tasks, bool recording, bool jobRunning);
   void showRows(const std::vector<Row>& rows);
@@ -116,6 +118,7 @@ class TasksPanel : public QWidget {
   AudioPlayback& player_;
   QUuid sessionID_;
   bool refreshQueued_ = false;
+  bool followsSelection_ = true;
   std::optional<QUuid> focusTask_;
   bool rootDropTargeted_ = false;
 

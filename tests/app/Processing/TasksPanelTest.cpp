@@ -17,6 +17,7 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include "app/Processing/MinutesPanel.h"
 #include "app/Processing/TaskDrag.h"
 #include "app/Processing/TaskRow.h"
 #include "app/Shell/WrappedText.h"
@@ -420,6 +421,32 @@ TEST_F(TasksPanelTest, OtherChangesKeepTheRowsAndWhatIsBeingTyped) {
   EXPECT_TRUE(typing->focused());
   EXPECT_EQ(typing->title(), QStringLiteral("書きかけ"));
   EXPECT_EQ(tasksOf(id)[1].title, "B") << "nothing committed yet";
+}
+
+TEST_F(TasksPanelTest, FollowsTheSelectionUntilGivenAConversation) {
+  VoiceSession older;
+  older.startedAt = 100;
+  older.tasks = std::vector<TaskItem>{task("古い会話のタスク")};
+  VoiceSession newer;
+  newer.startedAt = 200;
+  newer.tasks = std::vector<TaskItem>{task("新しい会話のタスク")};
+  const QUuid olderID = store(older);
+  const QUuid newerID = store(newer);
+  TasksPanel panel(model(), player());
+  MinutesPanel minutes(model(), player());
+  EXPECT_EQ(panel.sessionID(), newerID) << "the newest is selected at start";
+  EXPECT_EQ(rowTitles(panel), std::vector<std::string>{"新しい会話のタスク"});
+
+  model().setSelectedID(olderID);
+  EXPECT_EQ(panel.sessionID(), olderID);
+  EXPECT_EQ(minutes.sessionID(), olderID);
+  EXPECT_EQ(rowTitles(panel), std::vector<std::string>{"古い会話のタスク"});
+
+  panel.setSessionID(newerID);
+  model().setSelectedID(newerID);
+  model().setSelectedID(olderID);
+  EXPECT_EQ(panel.sessionID(), newerID) << "a given conversation stays";
+  EXPECT_EQ(rowTitles(panel), std::vector<std::string>{"新しい会話のタスク"});
 }
 
 TEST_F(TasksPanelTest, AShownConversationThatGoesLeavesAnEmptyPanel) {
