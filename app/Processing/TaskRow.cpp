@@ -211,7 +211,13 @@ TaskRow::TaskRow(LiveModel& live, const QUuid& sessionID, const TaskItem& task, 
   showTask();
 }
 
-TaskRow::~TaskRow() { retired_ = true; }
+TaskRow::~TaskRow() {
+  retired_ = true;
+  // The field outlives this object's members while QWidget deletes its children.
+  auto* field = static_cast<TitleField*>(field_);
+  field->onKey = nullptr;
+  field->onFocusOut = nullptr;
+}
 
 void TaskRow::setTask(const TaskItem& task, int depth, bool hasChildren, Action onSeek) {
   const bool seekChanged = static_cast<bool>(onSeek) != static_cast<bool>(onSeek_);
