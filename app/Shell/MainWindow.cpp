@@ -9,6 +9,8 @@ namespace {
 
 QSettings preferences() { return QSettings(QStringLiteral("VeltoVoice"), QStringLiteral("VeltoVoice")); }
 
+constexpr int kSaveDelayMs = 1000;
+
 }  // namespace
 
 MainWindow::MainWindow(QWidget* content, QWidget* parent) : QMainWindow(parent) {
@@ -17,6 +19,9 @@ MainWindow::MainWindow(QWidget* content, QWidget* parent) : QMainWindow(parent) 
   setMinimumSize(kMinimumWidth, kMinimumHeight);
   setCentralWidget(content);
   restoreOrCentre();
+  saveSoon_.setSingleShot(true);
+  saveSoon_.setInterval(kSaveDelayMs);
+  connect(&saveSoon_, &QTimer::timeout, this, &MainWindow::saveGeometryNow);
 }
 
 void MainWindow::restoreOrCentre() {
@@ -30,7 +35,8 @@ void MainWindow::restoreOrCentre() {
   }
 }
 
-void MainWindow::saveGeometryNow() const {
+void MainWindow::saveGeometryNow() {
+  saveSoon_.stop();
   QSettings settings = preferences();
   settings.setValue(QString::fromLatin1(kGeometryKey), saveGeometry());
 }
@@ -44,12 +50,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 void MainWindow::moveEvent(QMoveEvent* event) {
   QMainWindow::moveEvent(event);
-  if (isVisible()) saveGeometryNow();
+  if (isVisible()) saveSoon_.start();
 }
 
 void MainWindow::resizeEvent(QResizeEvent* event) {
   QMainWindow::resizeEvent(event);
-  if (isVisible()) saveGeometryNow();
+  if (isVisible()) saveSoon_.start();
 }
 
 }  // namespace veltovoice

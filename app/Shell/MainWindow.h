@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QString>
+#include <QTimer>
 
 namespace veltovoice {
 
@@ -24,7 +25,7 @@ class MainWindow : public QMainWindow {
   explicit MainWindow(QWidget* content, QWidget* parent = nullptr);
 
   // Writes the current geometry under kGeometryKey.
-  void saveGeometryNow() const;
+  void saveGeometryNow();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -33,6 +34,9 @@ class MainWindow : public QMainWindow {
 
  private:
   void restoreOrCentre();
+
+  // Writes the geometry once the user has stopped moving the window, not on every step.
+  QTimer saveSoon_;
 };
 
 }  // namespace veltovoice

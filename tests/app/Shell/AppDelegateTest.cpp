@@ -86,6 +86,13 @@ TEST_F(AppDelegateTest, NextLaunchRestoresTheWindowWhereTheUserLeftIt) {
 
   relaunch();
   EXPECT_EQ(delegate().window()->geometry(), left);
+
+  // Ending the application keeps where the window was, also without closing it.
+  delegate().window()->move(60, 50);
+  const QRect moved = delegate().window()->geometry();
+  ASSERT_TRUE(quitAndWait(AppDelegate::QuitRequest::ask));
+  relaunch();
+  EXPECT_EQ(delegate().window()->geometry(), moved);
   // It never gets smaller than its minimum.
   delegate().window()->resize(600, 300);
   EXPECT_EQ(delegate().window()->size(), QSize(1040, 560));
