@@ -7,7 +7,6 @@
 #include <QAction>
 #include <QCoroSignal>
 #include <QGuiApplication>
-#include <QHBoxLayout>
 #include <QKeySequence>
 #include <QMenu>
 #include <QMenuBar>
@@ -17,14 +16,13 @@
 
 #include "app/Model/AppLog.h"
 #include "app/Shell/CompactView.h"
+#include "app/Shell/MainView.h"
 #include "app/Shell/MainWindow.h"
 #include "app/Shell/QtClipboard.h"
 #include "app/Shell/QtConsentPrompt.h"
 #include "app/Shell/QtDesktopServices.h"
 #include "app/Shell/QtFileChooser.h"
 #include "app/Shell/RecordingCommands.h"
-#include "app/Shell/RecordingPanel.h"
-#include "app/Shell/SessionList.h"
 #include "app/Shell/StatusItem.h"
 #include "app/Shell/StatusTrayIcon.h"
 #include "app/Shell/TerminationSignals.h"
@@ -34,25 +32,9 @@
 namespace veltovoice {
 namespace {
 
-constexpr int kListWidth = 280;
-
 std::unique_ptr<AudioPlayback> makePlayback(const AudioPlayback::PlayerFactory& makePlayer) {
   if (makePlayer) return std::make_unique<AudioPlayback>(makePlayer);
   return std::make_unique<AudioPlayback>();
-}
-
-// The main window's content: the conversation list beside the recording panel.
-QWidget* mainContent(LiveModel& live) {
-  auto* content = new QWidget;
-  content->setObjectName(QStringLiteral("mainContent"));
-  auto* row = new QHBoxLayout(content);
-  row->setContentsMargins(0, 0, 0, 0);
-  row->setSpacing(0);
-  auto* list = new SessionList(live);
-  list->setFixedWidth(kListWidth);
-  row->addWidget(list);
-  row->addWidget(new RecordingPanel(live), 1, Qt::AlignTop);
-  return content;
 }
 
 }  // namespace
@@ -217,7 +199,7 @@ void AppDelegate::showMainWindow() {
   if (!window_) {
     LiveModel& model = live();
     makeCommands();
-    window_ = std::make_unique<MainWindow>(mainContent(model));
+    window_ = std::make_unique<MainWindow>(new MainView(model, player()));
     buildMenus();
   }
   window_->setWindowState(window_->windowState() & ~Qt::WindowMinimized);

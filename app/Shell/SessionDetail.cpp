@@ -8,24 +8,14 @@
 #include "app/Editor/PlayerBar.h"
 #include "app/Editor/TranscriptView.h"
 #include "app/Model/LiveModel.h"
+#include "app/Processing/MinutesPanel.h"
+#include "app/Processing/TasksPanel.h"
 #include "app/Shell/NoticeBanner.h"
 #include "app/Shell/RecordingPanel.h"
 #include "app/Shell/SessionHeader.h"
 #include "app/Shell/StatusLine.h"
 
 namespace veltovoice {
-namespace {
-
-// An empty stand-in of the size a panel of the 320 px column takes.
-QWidget* panelPlaceholder(const QString& name) {
-  auto* placeholder = new QWidget;
-  placeholder->setObjectName(name);
-  placeholder->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
-  return placeholder;
-}
-
-}  // namespace
-
 SessionDetail::SessionDetail(LiveModel& live, AudioPlayback& player, QWidget* parent)
     : QWidget(parent), live_(live), player_(player) {
   setObjectName(QStringLiteral("sessionDetail"));
@@ -85,8 +75,8 @@ QWidget* SessionDetail::makeHintPage() {
 
 QWidget* SessionDetail::makeTranscriptRow() {
   transcript_ = new TranscriptView(live_, player_);
-  minutes_ = panelPlaceholder(QStringLiteral("minutesPanel"));
-  tasks_ = panelPlaceholder(QStringLiteral("tasksPanel"));
+  minutes_ = new MinutesPanel(live_, player_);
+  tasks_ = new TasksPanel(live_, player_);
 
   panelColumn_ = new QWidget;
   panelColumn_->setObjectName(QStringLiteral("panelColumn"));
