@@ -17,6 +17,8 @@
 
 #include "app/Editor/PlayerBar.h"
 #include "app/Editor/VeltoToolsFooter.h"
+#include "app/Processing/MinutesPanel.h"
+#include "app/Processing/TasksPanel.h"
 #include "app/Shell/NoticeBanner.h"
 #include "app/Shell/RecordingPanel.h"
 #include "app/Shell/SessionDetail.h"
@@ -88,6 +90,26 @@ TEST_F(MainViewTest, SelectedConversationShowsItsRowsByWhetherItHasARecording) {
     EXPECT_TRUE(header().folderButton()->isVisible());
     EXPECT_TRUE(detail().transcript()->isVisible());
     EXPECT_EQ(player().loaded(), c.bar) << "selecting a conversation without a recording closes the last one";
+  }
+}
+
+TEST_F(MainViewTest, PanelColumnHoldsTheMinutesAndTasksOfTheSelectedConversation) {
+  const VoiceSession first = stored("一つ目", kMarch3 + 60);
+  const VoiceSession second = stored("二つ目", kMarch3);
+  view();
+  auto* minutes = qobject_cast<MinutesPanel*>(detail().minutesPanel());
+  auto* tasks = qobject_cast<TasksPanel*>(detail().tasksPanel());
+  ASSERT_NE(minutes, nullptr);
+  ASSERT_NE(tasks, nullptr);
+  EXPECT_EQ(minutes->parentWidget(), detail().panelColumn());
+  EXPECT_EQ(tasks->parentWidget(), detail().panelColumn());
+  for (const VoiceSession* session : {&first, &second}) {
+    SCOPED_TRACE(session->title);
+    model().setSelectedID(session->id);
+    EXPECT_TRUE(minutes->isVisible());
+    EXPECT_TRUE(tasks->isVisible());
+    EXPECT_EQ(minutes->sessionID(), session->id);
+    EXPECT_EQ(tasks->sessionID(), session->id);
   }
 }
 
