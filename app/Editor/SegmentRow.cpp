@@ -47,11 +47,6 @@ constexpr int kTextLeft = kSpeakerLeft + kSpeakerWidth + kSpacing;
 
 const QString kCheckHelp = QStringLiteral("クリックで選択。上下にドラッグでまとめて選択、Shift+クリックで範囲を選択");
 
-QColor withAlpha(QColor color, double alpha) {
-  color.setAlphaF(static_cast<float>(color.alphaF() * alpha));
-  return color;
-}
-
 QFont timeFont() { return VeltoToolsDesign::monospacedDigitFont(kLabelPixels); }
 
 QFont speakerFont() { return VeltoToolsDesign::systemFont(kLabelPixels, QFont::DemiBold); }
@@ -164,8 +159,8 @@ bool SegmentRow::timeEnabled() const { return onTime_ && segment_.start.has_valu
 QColor SegmentRow::speakerColor() const { return SpeakerPalette::color(segment_.speaker); }
 
 QColor SegmentRow::backgroundColor() const {
-  if (selected_) return withAlpha(VeltoToolsDesign::accent(), 0.14);
-  if (playing_) return withAlpha(VeltoToolsDesign::accent(), 0.08);
+  if (selected_) return VeltoToolsDesign::withOpacity(VeltoToolsDesign::accent(), 0.14);
+  if (playing_) return VeltoToolsDesign::withOpacity(VeltoToolsDesign::accent(), 0.08);
   return Qt::transparent;
 }
 
@@ -255,7 +250,7 @@ void SegmentRow::paint(QPainter& painter, const QRect& rowRect, bool withText) c
   if (selected_) {
     drawSymbol(painter, QStringLiteral("checkmark.circle.fill"), VeltoToolsDesign::accent(), symbolRect);
   } else {
-    drawSymbol(painter, QStringLiteral("circle"), withAlpha(VeltoToolsDesign::muted(), 0.5), symbolRect);
+    drawSymbol(painter, QStringLiteral("circle"), VeltoToolsDesign::withOpacity(VeltoToolsDesign::muted(), 0.5), symbolRect);
   }
 
   const int contentTop = body.top() + kPaddingY;
@@ -263,11 +258,11 @@ void SegmentRow::paint(QPainter& painter, const QRect& rowRect, bool withText) c
   QPainterPath bar;
   bar.addRoundedRect(QRectF(rowRect.left() + kBarLeft, contentTop, kBarWidth, barHeight), kBarRadius,
                      kBarRadius);
-  painter.fillPath(bar, withAlpha(speakerColor(), segment_.speaker ? 0.9 : 0.3));
+  painter.fillPath(bar, VeltoToolsDesign::withOpacity(speakerColor(), segment_.speaker ? 0.9 : 0.3));
 
   const QRect time = regionRect(Region::time, rowRect).adjusted(0, kTimeTop, 0, 0);
   painter.setFont(timeFont());
-  painter.setPen(timeEnabled() ? withAlpha(VeltoToolsDesign::accent(), 0.8) : VeltoToolsDesign::muted());
+  painter.setPen(timeEnabled() ? VeltoToolsDesign::withOpacity(VeltoToolsDesign::accent(), 0.8) : VeltoToolsDesign::muted());
   painter.drawText(time, Qt::AlignLeft | Qt::AlignTop, timeText());
 
   const QRect speaker = regionRect(Region::speaker, rowRect).adjusted(0, kSpeakerTop, 0, 0);

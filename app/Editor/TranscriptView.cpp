@@ -54,11 +54,6 @@ constexpr int kAutoScrollMs = 50;
 constexpr double kPlayingLead = 0.2;  // a sentence counts as playing this much before it starts
 constexpr int kLayoutPasses = 4;
 
-QColor withAlpha(QColor color, double alpha) {
-  color.setAlphaF(static_cast<float>(color.alphaF() * alpha));
-  return color;
-}
-
 // A horizontal bar on a rounded background.
 class RoundedBar : public QWidget {
  public:
@@ -242,7 +237,7 @@ SegmentTextEdit* TranscriptView::sentenceEditor() const {
 // ---- Building ------------------------------------------------------------------------------------
 
 QWidget* TranscriptView::makeSelectionBar() {
-  auto* bar = new RoundedBar(withAlpha(VeltoToolsDesign::accent(), 0.10), this);
+  auto* bar = new RoundedBar(VeltoToolsDesign::withOpacity(VeltoToolsDesign::accent(), 0.10), this);
   bar->setObjectName(QStringLiteral("selectionBar"));
   auto* row = new QHBoxLayout(bar);
   row->setContentsMargins(kBarPaddingX, kBarPaddingY, kBarPaddingX, kBarPaddingY);

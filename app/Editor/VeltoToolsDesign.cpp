@@ -48,6 +48,11 @@ const QString& website() {
   return address;
 }
 
+QColor withOpacity(QColor color, double opacity) {
+  color.setAlphaF(static_cast<float>(color.alphaF() * opacity));
+  return color;
+}
+
 QColor overBackground(const QColor& color) {
   const QColor base = background();
   const float a = color.alphaF();

@@ -32,6 +32,9 @@ const QString& website();
 // the window, for places (palette roles, text) that do not blend.
 QColor overBackground(const QColor& color);
 
+// `color` with its alpha multiplied by `opacity` (0 to 1).
+QColor withOpacity(QColor color, double opacity);
+
 // The dark palette of the application: window and text from background() and primary(); bases,
 // buttons and tool tips in surface(), placeholders and disabled text in muted(), lines in
 // divider(), highlights and links in accent(); translucent colours already laid over background().

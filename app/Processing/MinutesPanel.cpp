@@ -43,11 +43,6 @@ constexpr int kIconSide = 16;
 constexpr double kTimeOpacity = 0.8;
 constexpr double kPointOpacity = 0.85;
 
-QColor withOpacity(QColor color, double opacity) {
-  color.setAlphaF(static_cast<float>(color.alphaF() * opacity));
-  return color;
-}
-
 void setTextColor(QWidget* widget, const QColor& color) {
   QPalette colours = widget->palette();
   colours.setColor(QPalette::WindowText, color);
@@ -118,7 +113,7 @@ class TopicHeading : public QAbstractButton {
       timeLabel->setObjectName(QStringLiteral("topicTime"));
       timeLabel->setFont(VeltoToolsDesign::monospacedDigitFont(kSmallPixels));
       timeLabel->setAttribute(Qt::WA_TransparentForMouseEvents);
-      setTextColor(timeLabel, withOpacity(VeltoToolsDesign::accent(), kTimeOpacity));
+      setTextColor(timeLabel, VeltoToolsDesign::withOpacity(VeltoToolsDesign::accent(), kTimeOpacity));
       row->addWidget(timeLabel, 0, Qt::AlignTop);
     }
   }
@@ -327,7 +322,7 @@ QWidget* MinutesPanel::makeBlock(const TopicTag& topic, const std::optional<doub
 
   for (const std::string& point : topic.points) {
     stack->addWidget(blockText(QStringLiteral("topicPoint"), QStringLiteral("・") + QString::fromStdString(point),
-                               withOpacity(VeltoToolsDesign::primary(), kPointOpacity)));
+                               VeltoToolsDesign::withOpacity(VeltoToolsDesign::primary(), kPointOpacity)));
   }
   for (const std::string& decision : topic.decisions) {
     auto* row = new QHBoxLayout;

@@ -50,11 +50,6 @@ constexpr double kLinkOpacity = 0.8;
 constexpr int kParentTitleGraphemes = 30;
 constexpr int kOtherConversations = 15;
 
-QColor withOpacity(QColor color, double opacity) {
-  color.setAlphaF(static_cast<float>(color.alphaF() * opacity));
-  return color;
-}
-
 QString menuText(const std::string& text) {
   // A menu reads "&" as the mark of a shortcut letter.
   return QString::fromStdString(text).replace(QLatin1Char('&'), QStringLiteral("&&"));
@@ -268,7 +263,7 @@ void TaskRow::showMeta() {
   timeLink_->setEnabled(static_cast<bool>(onSeek_));
   QPalette linkColours = timeLink_->palette();
   const QColor linkColour =
-      onSeek_ ? withOpacity(VeltoToolsDesign::accent(), kLinkOpacity) : VeltoToolsDesign::muted();
+      onSeek_ ? VeltoToolsDesign::withOpacity(VeltoToolsDesign::accent(), kLinkOpacity) : VeltoToolsDesign::muted();
   for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
     linkColours.setColor(group, QPalette::ButtonText, linkColour);
   }
@@ -458,7 +453,7 @@ void TaskRow::paintEvent(QPaintEvent*) {
   if (dropMode_ == DropMode::into) {
     QPainterPath shape;
     shape.addRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
-    painter.fillPath(shape, withOpacity(VeltoToolsDesign::accent(), kIntoTint));
+    painter.fillPath(shape, VeltoToolsDesign::withOpacity(VeltoToolsDesign::accent(), kIntoTint));
   } else {
     const int inset = depth_ * kIndentPerLevel;
     painter.fillRect(QRect(inset, 0, width() - inset, kBarHeight), VeltoToolsDesign::accent());
