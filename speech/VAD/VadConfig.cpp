@@ -1,0 +1,10 @@
+#include "speech/VAD/VadConfig.h"
+
+namespace tesselaudio {
+
+const VadConfig& VadConfig::default_() {
+  static const VadConfig value;
+  return value;
+}
+
+}  // namespace tesselaudio
