@@ -1,6 +1,8 @@
 #include "tests/support/HubFake.h"
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <set>
 
@@ -100,6 +102,17 @@ void HubFake::putFile(const std::string& repo, const std::string& revision, File
     *same = std::move(stored);
   } else {
     files.push_back(std::move(stored));
+  }
+}
+
+void HubFake::putFolder(const std::string& repo, const std::string& revision, const std::string& at,
+                        const std::filesystem::path& folder) {
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    if (!entry.is_regular_file()) continue;
+    const std::string relative = entry.path().lexically_relative(folder).generic_string();
+    std::ifstream in(entry.path(), std::ios::binary);
+    putFile(repo, revision, {at + "/" + relative, std::string(std::istreambuf_iterator<char>(in), {}),
+                             relative == "model.onnx"});
   }
 }
 

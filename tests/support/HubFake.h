@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -101,6 +102,10 @@ class HubFake {
 
   // Adds or replaces a file of `repo` ("org/name") at `revision`.
   void putFile(const std::string& repo, const std::string& revision, File file);
+  // Adds every file below `folder` (a model bundle, say) as `at`/<relative path>; model.onnx as an
+  // lfs file.
+  void putFolder(const std::string& repo, const std::string& revision, const std::string& at,
+                 const std::filesystem::path& folder);
   void setValidator(Validator validator);
   // Queues a fault for the next request of that file (any revision).
   void failNextRequest(const std::string& repo, const std::string& path, Fault fault);
