@@ -1,6 +1,7 @@
 #include "speech/VAD/VadManager.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <chrono>
 #include <cstring>
@@ -39,25 +40,19 @@ std::string lowercased(std::string text) {
   return text;
 }
 
-// The output of exactly one of `wanted` first, else the first output (in the provider's order)
-// whose name contains one of them in any letter case; only outputs holding a multi-array count.
-std::shared_ptr<MLMultiArray> featureValue(const platform::MLFeatureProvider& in,
-                                           std::initializer_list<std::string_view> matchingSubstrings) {
-  for (const auto name : matchingSubstrings) {
-    const auto value = in.featureValue(std::string(name));
-    if (value && value->multiArrayValue()) return value->multiArrayValue();
-  }
+// The output named `wanted` exactly, else the first output (in the provider's order) whose name
+// contains it in any letter case; only an output holding a multi-array counts.
+std::shared_ptr<MLMultiArray> featureValue(const platform::MLFeatureProvider& in, const std::string& wanted) {
+  const auto exact = in.featureValue(wanted);
+  if (exact && exact->multiArrayValue()) return exact->multiArrayValue();
+  const auto lowered = lowercased(wanted);
   const auto names = in.featureNames();
-  for (const auto name : matchingSubstrings) {
-    const auto wanted = lowercased(std::string(name));
-    const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& candidate) {
-      return lowercased(candidate).find(wanted) != std::string::npos;
-    });
-    if (found == names.end()) continue;
-    const auto value = in.featureValue(*found);
-    if (value && value->multiArrayValue()) return value->multiArrayValue();
-  }
-  return nullptr;
+  const auto found = std::find_if(names.begin(), names.end(), [&](const std::string& candidate) {
+    return lowercased(candidate).find(lowered) != std::string::npos;
+  });
+  if (found == names.end()) return nullptr;
+  const auto value = in.featureValue(*found);
+  return value ? value->multiArrayValue() : nullptr;
 }
 
 // The first `count` elements of `array` as floats, whatever its element type and strides.
@@ -156,10 +151,12 @@ std::vector<VadResult> VadManager::processAudioSamples(std::span<const float> sa
   std::vector<VadResult> results;
   if (samples.empty()) return results;
   results.reserve((samples.size() + chunkSize - 1) / chunkSize);
-  VadState state = VadState::initial();
+  const VadState initial = VadState::initial();
   for (std::size_t offset = 0; offset < samples.size(); offset += chunkSize) {
-    results.push_back(processChunkLocked(atMost(samples.subspan(offset), chunkSize), state));
-    state = results.back().outputState;
+    // Each chunk reads the state of the result before it in place: no copy per chunk.
+    const VadState& state = results.empty() ? initial : results.back().outputState;
+    auto result = processChunkLocked(atMost(samples.subspan(offset), chunkSize), state);
+    results.push_back(std::move(result));
   }
   return results;
 }
@@ -202,25 +199,34 @@ VadManager::ModelOutput VadManager::runModel(std::span<const float> chunk, const
   auto& hidden = *inputs.features().at("hidden_state")->multiArrayValue();
   auto& cell = *inputs.features().at("cell_state")->multiArrayValue();
 
-  // Padding the context copy clears the rest, so a short context leaves zeros before the chunk.
-  memoryOptimizer_.optimizedCopy(atMost(inputState.context, VadState::contextLength), audio, 0, true);
+  const auto context = atMost(inputState.context, VadState::contextLength);
+  memoryOptimizer_.optimizedCopy(context, audio, 0, false);
+  // A short context leaves zeros before the chunk.
+  if (context.size() < static_cast<std::size_t>(VadState::contextLength)) {
+    static constexpr std::array<float, VadState::contextLength> kZeros{};
+    memoryOptimizer_.optimizedCopy(std::span<const float>(kZeros).first(VadState::contextLength - context.size()),
+                                   audio, static_cast<std::int64_t>(context.size()), false);
+  }
   memoryOptimizer_.optimizedCopy(atMost(chunk, chunkSize), audio, VadState::contextLength, true);
   memoryOptimizer_.optimizedCopy(atMost(inputState.hiddenState, kStateLength), hidden, 0, true);
   memoryOptimizer_.optimizedCopy(atMost(inputState.cellState, kStateLength), cell, 0, true);
 
   const auto outputs = vadModel_->prediction(inputs);
 
-  const auto probability = featureValue(*outputs, {"vad_output"});
+  static const std::string kProbability = "vad_output";
+  static const std::string kHiddenState = "new_hidden_state";
+  static const std::string kCellState = "new_cell_state";
+  const auto probability = featureValue(*outputs, kProbability);
   if (!probability) {
     logger_.error("No vad output found");
     throw VadError::modelProcessingFailed("No VAD output");
   }
-  const auto newHidden = featureValue(*outputs, {"new_hidden_state"});
+  const auto newHidden = featureValue(*outputs, kHiddenState);
   if (!newHidden) {
     logger_.error("No new hidden state output found");
     throw VadError::modelProcessingFailed("No new hidden state output");
   }
-  const auto newCell = featureValue(*outputs, {"new_cell_state"});
+  const auto newCell = featureValue(*outputs, kCellState);
   if (!newCell) {
     logger_.error("No new cell state output found");
     throw VadError::modelProcessingFailed("No new cell state output");
