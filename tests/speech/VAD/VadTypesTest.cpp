@@ -19,23 +19,14 @@ namespace {
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// The initialiser's arguments, in its order, starting from the defaults.
-struct Arguments {
-  double minSpeechDuration = 0.15;
-  double minSilenceDuration = 0.75;
-  double maxSpeechDuration = 14.0;
-  double speechPadding = 0.1;
-  float silenceThresholdForSplit = 0.3f;
-  std::optional<float> negativeThreshold;
-  float negativeThresholdOffset = 0.15f;
-  double minSilenceAtMaxSpeech = 0.098;
-
-  VadSegmentationConfig make() const {
-    return VadSegmentationConfig(minSpeechDuration, minSilenceDuration, maxSpeechDuration, speechPadding,
-                                 silenceThresholdForSplit, negativeThreshold, negativeThresholdOffset,
-                                 minSilenceAtMaxSpeech, true);
-  }
-};
+// The value built through the checking initialiser from `fields` (a value whose fields were set
+// directly, unchecked).
+VadSegmentationConfig make(const VadSegmentationConfig& fields) {
+  return VadSegmentationConfig(fields.minSpeechDuration, fields.minSilenceDuration, fields.maxSpeechDuration,
+                               fields.speechPadding, fields.silenceThresholdForSplit, fields.negativeThreshold,
+                               fields.negativeThresholdOffset, fields.minSilenceAtMaxSpeech,
+                               fields.useMaxPossibleSilenceAtMaxSpeech);
+}
 
 TEST(VadSegmentationConfigTest, DefaultEqualsTheInitialiserWithTheTableValues) {
   const auto& config = VadSegmentationConfig::default_();
@@ -92,41 +83,41 @@ TEST(VadSegmentationConfigTest, DurationsBecomeTruncatedSamples) {
 TEST(VadSegmentationConfigTest, InitialiserRefusesValuesOutOfRangeNamingTheField) {
   struct Case {
     const char* name;
-    std::function<void(Arguments&)> change;
+    std::function<void(VadSegmentationConfig&)> change;
     const char* field;
   };
   const Case cases[] = {
-      {"NaN minimum speech", [](Arguments& a) { a.minSpeechDuration = kNaN; }, "minSpeechDuration"},
-      {"negative minimum speech", [](Arguments& a) { a.minSpeechDuration = -0.1; }, "minSpeechDuration"},
-      {"infinite minimum speech", [](Arguments& a) { a.minSpeechDuration = kInfinity; }, "minSpeechDuration"},
-      {"NaN minimum silence", [](Arguments& a) { a.minSilenceDuration = kNaN; }, "minSilenceDuration"},
-      {"negative minimum silence", [](Arguments& a) { a.minSilenceDuration = -1; }, "minSilenceDuration"},
-      {"infinite minimum silence", [](Arguments& a) { a.minSilenceDuration = kInfinity; }, "minSilenceDuration"},
-      {"NaN maximum speech", [](Arguments& a) { a.maxSpeechDuration = kNaN; }, "maxSpeechDuration"},
-      {"zero maximum speech", [](Arguments& a) { a.maxSpeechDuration = 0; }, "maxSpeechDuration"},
-      {"negative maximum speech", [](Arguments& a) { a.maxSpeechDuration = -5; }, "maxSpeechDuration"},
-      {"minus infinite maximum speech", [](Arguments& a) { a.maxSpeechDuration = -kInfinity; }, "maxSpeechDuration"},
-      {"NaN padding", [](Arguments& a) { a.speechPadding = kNaN; }, "speechPadding"},
-      {"negative padding", [](Arguments& a) { a.speechPadding = -0.01; }, "speechPadding"},
-      {"infinite padding", [](Arguments& a) { a.speechPadding = kInfinity; }, "speechPadding"},
-      {"NaN split threshold", [](Arguments& a) { a.silenceThresholdForSplit = NAN; }, "silenceThresholdForSplit"},
-      {"split threshold below 0", [](Arguments& a) { a.silenceThresholdForSplit = -0.1f; }, "silenceThresholdForSplit"},
-      {"split threshold above 1", [](Arguments& a) { a.silenceThresholdForSplit = 1.1f; }, "silenceThresholdForSplit"},
-      {"NaN negative threshold", [](Arguments& a) { a.negativeThreshold = NAN; }, "negativeThreshold"},
-      {"negative threshold below 0", [](Arguments& a) { a.negativeThreshold = -0.5f; }, "negativeThreshold"},
-      {"negative threshold above 1", [](Arguments& a) { a.negativeThreshold = 1.5f; }, "negativeThreshold"},
-      {"NaN offset", [](Arguments& a) { a.negativeThresholdOffset = NAN; }, "negativeThresholdOffset"},
-      {"negative offset", [](Arguments& a) { a.negativeThresholdOffset = -0.01f; }, "negativeThresholdOffset"},
-      {"NaN split pause", [](Arguments& a) { a.minSilenceAtMaxSpeech = kNaN; }, "minSilenceAtMaxSpeech"},
-      {"negative split pause", [](Arguments& a) { a.minSilenceAtMaxSpeech = -1; }, "minSilenceAtMaxSpeech"},
-      {"infinite split pause", [](Arguments& a) { a.minSilenceAtMaxSpeech = kInfinity; }, "minSilenceAtMaxSpeech"},
+      {"NaN minimum speech", [](VadSegmentationConfig& a) { a.minSpeechDuration = kNaN; }, "minSpeechDuration"},
+      {"negative minimum speech", [](VadSegmentationConfig& a) { a.minSpeechDuration = -0.1; }, "minSpeechDuration"},
+      {"infinite minimum speech", [](VadSegmentationConfig& a) { a.minSpeechDuration = kInfinity; }, "minSpeechDuration"},
+      {"NaN minimum silence", [](VadSegmentationConfig& a) { a.minSilenceDuration = kNaN; }, "minSilenceDuration"},
+      {"negative minimum silence", [](VadSegmentationConfig& a) { a.minSilenceDuration = -1; }, "minSilenceDuration"},
+      {"infinite minimum silence", [](VadSegmentationConfig& a) { a.minSilenceDuration = kInfinity; }, "minSilenceDuration"},
+      {"NaN maximum speech", [](VadSegmentationConfig& a) { a.maxSpeechDuration = kNaN; }, "maxSpeechDuration"},
+      {"zero maximum speech", [](VadSegmentationConfig& a) { a.maxSpeechDuration = 0; }, "maxSpeechDuration"},
+      {"negative maximum speech", [](VadSegmentationConfig& a) { a.maxSpeechDuration = -5; }, "maxSpeechDuration"},
+      {"minus infinite maximum speech", [](VadSegmentationConfig& a) { a.maxSpeechDuration = -kInfinity; }, "maxSpeechDuration"},
+      {"NaN padding", [](VadSegmentationConfig& a) { a.speechPadding = kNaN; }, "speechPadding"},
+      {"negative padding", [](VadSegmentationConfig& a) { a.speechPadding = -0.01; }, "speechPadding"},
+      {"infinite padding", [](VadSegmentationConfig& a) { a.speechPadding = kInfinity; }, "speechPadding"},
+      {"NaN split threshold", [](VadSegmentationConfig& a) { a.silenceThresholdForSplit = NAN; }, "silenceThresholdForSplit"},
+      {"split threshold below 0", [](VadSegmentationConfig& a) { a.silenceThresholdForSplit = -0.1f; }, "silenceThresholdForSplit"},
+      {"split threshold above 1", [](VadSegmentationConfig& a) { a.silenceThresholdForSplit = 1.1f; }, "silenceThresholdForSplit"},
+      {"NaN negative threshold", [](VadSegmentationConfig& a) { a.negativeThreshold = NAN; }, "negativeThreshold"},
+      {"negative threshold below 0", [](VadSegmentationConfig& a) { a.negativeThreshold = -0.5f; }, "negativeThreshold"},
+      {"negative threshold above 1", [](VadSegmentationConfig& a) { a.negativeThreshold = 1.5f; }, "negativeThreshold"},
+      {"NaN offset", [](VadSegmentationConfig& a) { a.negativeThresholdOffset = NAN; }, "negativeThresholdOffset"},
+      {"negative offset", [](VadSegmentationConfig& a) { a.negativeThresholdOffset = -0.01f; }, "negativeThresholdOffset"},
+      {"NaN split pause", [](VadSegmentationConfig& a) { a.minSilenceAtMaxSpeech = kNaN; }, "minSilenceAtMaxSpeech"},
+      {"negative split pause", [](VadSegmentationConfig& a) { a.minSilenceAtMaxSpeech = -1; }, "minSilenceAtMaxSpeech"},
+      {"infinite split pause", [](VadSegmentationConfig& a) { a.minSilenceAtMaxSpeech = kInfinity; }, "minSilenceAtMaxSpeech"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    Arguments arguments;
-    c.change(arguments);
+    VadSegmentationConfig fields;
+    c.change(fields);
     try {
-      arguments.make();
+      make(fields);
       ADD_FAILURE() << "accepted";
     } catch (const platform::InvalidArgumentError& error) {
       EXPECT_EQ(error.parameter(), c.field);
@@ -136,11 +127,11 @@ TEST(VadSegmentationConfigTest, InitialiserRefusesValuesOutOfRangeNamingTheField
 }
 
 TEST(VadSegmentationConfigTest, InitialiserAcceptsTheEdgesOfItsRanges) {
-  Arguments open;
+  VadSegmentationConfig open;
   open.maxSpeechDuration = kInfinity;
-  EXPECT_TRUE(std::isinf(open.make().maxSpeechDuration));
+  EXPECT_TRUE(std::isinf(make(open).maxSpeechDuration));
 
-  Arguments zeros;
+  VadSegmentationConfig zeros;
   zeros.minSpeechDuration = 0;
   zeros.minSilenceDuration = 0;
   zeros.speechPadding = 0;
@@ -148,13 +139,13 @@ TEST(VadSegmentationConfigTest, InitialiserAcceptsTheEdgesOfItsRanges) {
   zeros.silenceThresholdForSplit = 0;
   zeros.negativeThreshold = 1.0f;
   zeros.negativeThresholdOffset = 0;
-  const auto config = zeros.make();
+  const auto config = make(zeros);
   EXPECT_EQ(config.minSpeechDuration, 0);
   EXPECT_EQ(config.negativeThreshold, 1.0f);
 
-  Arguments largeOffset;
+  VadSegmentationConfig largeOffset;
   largeOffset.negativeThresholdOffset = 1e30f;
-  EXPECT_EQ(largeOffset.make().negativeThresholdOffset, 1e30f);
+  EXPECT_EQ(make(largeOffset).negativeThresholdOffset, 1e30f);
 }
 
 TEST(VadSegmentTest, ConvertsSecondsToSamples) {
