@@ -214,14 +214,14 @@ std::vector<std::vector<float>> VadManager::segmentSpeechAudio(std::span<const f
   std::scoped_lock lock(mutex_);
   const auto count = static_cast<std::int64_t>(samples.size());
   const auto segments = segmentResults(processAudioSamples(samples), count, config);
-  std::vector<std::vector<float>> pieces;
-  pieces.reserve(segments.size());
+  std::vector<std::vector<float>> slices;
+  slices.reserve(segments.size());
   for (const auto& segment : segments) {
     const auto begin = std::clamp<std::int64_t>(segment.startSample(sampleRate), 0, count);
     const auto end = std::max(std::min(segment.endSample(sampleRate), count), begin);
-    pieces.emplace_back(samples.begin() + begin, samples.begin() + end);
+    slices.emplace_back(samples.begin() + begin, samples.begin() + end);
   }
-  return pieces;
+  return slices;
 }
 
 std::vector<VadSegment> VadManager::segmentResults(std::span<const VadResult> from, std::int64_t totalSamples,

@@ -123,14 +123,14 @@ TEST(VadSpeechSegmentationAudioTest, OneSliceOfAudioPerSegment) {
   samples.resize(samples.size() - 500);
 
   const auto segments = vad.segmentSpeech(samples, VadSegmentationConfig::default_());
-  const auto pieces = vad.segmentSpeechAudio(samples, VadSegmentationConfig::default_());
+  const auto slices = vad.segmentSpeechAudio(samples, VadSegmentationConfig::default_());
   ASSERT_EQ(segments.size(), 2u);
-  ASSERT_EQ(pieces.size(), segments.size());
+  ASSERT_EQ(slices.size(), segments.size());
   for (std::size_t i = 0; i < segments.size(); ++i) {
     SCOPED_TRACE(i);
     const auto start = static_cast<std::size_t>(segments[i].startSample(16000));
     const auto end = static_cast<std::size_t>(segments[i].endSample(16000));
-    EXPECT_EQ(pieces[i], std::vector<float>(samples.begin() + static_cast<std::ptrdiff_t>(start),
+    EXPECT_EQ(slices[i], std::vector<float>(samples.begin() + static_cast<std::ptrdiff_t>(start),
                                             samples.begin() + static_cast<std::ptrdiff_t>(end)));
   }
 }
