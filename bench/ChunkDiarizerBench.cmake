@@ -1,0 +1,3 @@
+velto_add_benchmark(bench_chunk_diarizer
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/HungarianAssignmentBench.cpp
+  LIBS tesselaudio test_support)
