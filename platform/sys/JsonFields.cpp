@@ -83,6 +83,42 @@ std::vector<std::string> readStrings(const Json& value, const char* name) {
   return strings;
 }
 
+namespace {
+
+template <class Number, class Read>
+std::vector<Number> readNumbers(const Json& value, const char* name, Read read) {
+  if (!value.is_array()) throw JsonCodingError::typeMismatch(name, "an array of numbers");
+  std::vector<Number> numbers;
+  numbers.reserve(value.size());
+  for (const Json& element : value) numbers.push_back(read(element, name));
+  return numbers;
+}
+
+template <class Number, class Write>
+Json writeNumbers(std::span<const Number> values, const char* name, Write write) {
+  Json array = Json::array();
+  for (Number value : values) array.push_back(write(value, name));
+  return array;
+}
+
+}  // namespace
+
+std::vector<float> readFloats(const Json& value, const char* name) {
+  return readNumbers<float>(value, name, readFloat);
+}
+
+std::vector<double> readDoubles(const Json& value, const char* name) {
+  return readNumbers<double>(value, name, readDouble);
+}
+
+Json writeFloats(std::span<const float> values, const char* name) {
+  return writeNumbers(values, name, writeFloat);
+}
+
+Json writeDoubles(std::span<const double> values, const char* name) {
+  return writeNumbers(values, name, writeDouble);
+}
+
 Json writeDouble(double value, const char* name) {
   if (!std::isfinite(value)) throw JsonCodingError::valueNotFinite(name);
   return value;

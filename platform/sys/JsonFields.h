@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,16 @@ int readInt(const Json& value, const char* name);
 std::int64_t readInt64(const Json& value, const char* name);
 bool readBool(const Json& value, const char* name);
 std::vector<std::string> readStrings(const Json& value, const char* name);
+// Arrays of numbers, each element read as readFloat / readDouble reads one.
+std::vector<float> readFloats(const Json& value, const char* name);
+std::vector<double> readDoubles(const Json& value, const char* name);
 
 // Throw valueNotFinite for not-a-number and infinities, which JSON cannot hold.
 Json writeDouble(double value, const char* name);
 Json writeFloat(float value, const char* name);
+// Arrays of numbers, each element written as writeFloat / writeDouble writes one.
+Json writeFloats(std::span<const float> values, const char* name);
+Json writeDoubles(std::span<const double> values, const char* name);
 
 template <class T, class Read>
 std::optional<T> readOptional(const Json& object, const char* name, Read read) {

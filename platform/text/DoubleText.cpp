@@ -6,12 +6,16 @@
 
 namespace platform::text {
 
-std::string shortestDouble(double value) {
+namespace {
+
+// The shortest digits that read back as the same value of type T, in the layout of shortestDouble.
+template <class T>
+std::string shortestText(T value) {
   if (std::isnan(value)) return "nan";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  const double magnitude = std::fabs(value);
+  const T magnitude = std::fabs(value);
   char buffer[64];
-  if (magnitude == 0.0 || (magnitude >= 1e-4 && magnitude < 1e16)) {
+  if (magnitude == T(0) || (magnitude >= T(1e-4) && magnitude < T(1e16))) {
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     std::string text(buffer, result.ptr);
     if (text.find('.') == std::string::npos) text += ".0";
@@ -22,6 +26,12 @@ std::string shortestDouble(double value) {
       std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
   return std::string(buffer, result.ptr);
 }
+
+}  // namespace
+
+std::string shortestDouble(double value) { return shortestText(value); }
+
+std::string shortestFloat(float value) { return shortestText(value); }
 
 std::optional<double> parseDouble(std::string_view text) {
   bool negative = false;

@@ -16,6 +16,10 @@ namespace platform::text {
 //   - "nan" for not-a-number, "inf" and "-inf" for infinities.
 std::string shortestDouble(double value);
 
+// The same for a float: the shortest digits that read back as the same float, so 3.9f is "3.9"
+// where shortestDouble of it widened would write 3.9000000953674316.
+std::string shortestFloat(float value);
+
 // Reads a whole text as a decimal double: an optional "+" or "-", digits with an optional fraction
 // and exponent, or "nan", "inf", "infinity" (any case). Gives none for anything else, including
 // blanks around the number and a text that only starts with a number.

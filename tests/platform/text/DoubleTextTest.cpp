@@ -39,6 +39,37 @@ TEST(DoubleTextTest, WritesShortestForm) {
   }
 }
 
+TEST(DoubleTextTest, WritesShortestFloatForm) {
+  struct Case {
+    const char* name;
+    float value;
+    const char* text;
+  };
+  const float inf = std::numeric_limits<float>::infinity();
+  const Case cases[] = {
+      {"tenthsStayShort", 3.9f, "3.9"},
+      {"integralKeepsPointZero", 4.0f, "4.0"},
+      {"quarter", 0.25f, "0.25"},
+      {"zero", 0.0f, "0.0"},
+      {"negativeZero", -0.0f, "-0.0"},
+      {"smallestFixed", 1e-4f, "0.0001"},
+      {"belowFixed", 1e-5f, "1e-05"},
+      {"aboveFixed", 1e16f, "1e+16"},
+      {"largest", std::numeric_limits<float>::max(), "3.4028235e+38"},
+      {"nan", std::nanf(""), "nan"},
+      {"inf", inf, "inf"},
+      {"negativeInf", -inf, "-inf"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(shortestFloat(c.value), c.text);
+  }
+  for (float value : {3.9f, 0.84f, 1234.5677f, 7e-9f}) {
+    SCOPED_TRACE(shortestFloat(value));
+    EXPECT_EQ(static_cast<float>(*parseDouble(shortestFloat(value))), value);
+  }
+}
+
 TEST(DoubleTextTest, ReadsBackWhatItWrites) {
   for (double value : {750000000.5, -1e300, 0.1, 1e-5, 123456.789, 1.7976931348623157e308}) {
     SCOPED_TRACE(shortestDouble(value));
