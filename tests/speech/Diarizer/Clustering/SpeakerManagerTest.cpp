@@ -175,8 +175,11 @@ TEST_F(SpeakerManagerTest, BrokenStoredEmbeddingsNeverMatchAndNeverCrash) {
   const auto assigned = manager_.assignSpeaker(axis(), 2.0f);
   ASSERT_TRUE(assigned.has_value());
   EXPECT_EQ(assigned->id, "3");
-  // An all-zero query matches nobody and, with enough speech, stands alone.
+  // Zero and NaN queries match nobody.
   EXPECT_FALSE(manager_.findSpeaker(zeros, 2.0f).id.has_value());
+  const Embedding nan(SpeakerManager::embeddingSize, std::numeric_limits<float>::quiet_NaN());
+  EXPECT_FALSE(manager_.findSpeaker(nan, 2.0f).id.has_value());
+  EXPECT_TRUE(manager_.findMatchingSpeakers(nan, 2.0f).empty());
 }
 
 TEST_F(SpeakerManagerTest, NewSpeakersNeverOverwriteStoredOnes) {
