@@ -155,17 +155,22 @@ std::vector<VadResult> VadManager::processAudioSamples(std::span<const float> sa
   for (std::size_t offset = 0; offset < samples.size(); offset += chunkSize) {
     // Each chunk reads the state of the result before it in place: no copy per chunk.
     const VadState& state = results.empty() ? initial : results.back().outputState;
-    auto result = processChunkLocked(atMost(samples.subspan(offset), chunkSize), state);
+    // A whole chunk after a whole chunk has its context right before it: no copy of an hour of audio.
+    const bool inPlace = offset >= chunkSize && samples.size() - offset >= chunkSize;
+    const auto window = inPlace ? samples.subspan(offset - VadState::contextLength, kAudioInputLength)
+                                : std::span<const float>();
+    auto result = processChunkLocked(atMost(samples.subspan(offset), chunkSize), state, window);
     results.push_back(std::move(result));
   }
   return results;
 }
 
-VadResult VadManager::processChunkLocked(std::span<const float> chunk, const VadState& inputState) {
+VadResult VadManager::processChunkLocked(std::span<const float> chunk, const VadState& inputState,
+                                         std::span<const float> window) {
   if (!vadModel_) throw VadError::notInitialized();
   const auto start = Clock::now();
   const auto normalised = normalisedChunk(chunk);
-  auto output = processUnifiedModel(normalised, inputState);
+  auto output = processUnifiedModel(normalised, inputState, window);
   const auto context = normalised.last(VadState::contextLength);
   VadResult result;
   result.probability = output.probability;
@@ -183,9 +188,10 @@ std::span<const float> VadManager::normalisedChunk(std::span<const float> chunk)
   return paddedChunk_;
 }
 
-VadManager::ModelOutput VadManager::processUnifiedModel(std::span<const float> chunk, const VadState& inputState) {
+VadManager::ModelOutput VadManager::processUnifiedModel(std::span<const float> chunk, const VadState& inputState,
+                                                        std::span<const float> window) {
   try {
-    return runModel(chunk, inputState);
+    return runModel(chunk, inputState, window);
   } catch (...) {
     const auto description = platform::Error::messageOf(std::current_exception());
     logger_.error("Model processing failed: " + description);
@@ -193,12 +199,24 @@ VadManager::ModelOutput VadManager::processUnifiedModel(std::span<const float> c
   }
 }
 
-VadManager::ModelOutput VadManager::runModel(std::span<const float> chunk, const VadState& inputState) {
-  const auto& inputs = modelInputs();
-  auto& audio = *inputs.features().at("audio_input")->multiArrayValue();
-  auto& hidden = *inputs.features().at("hidden_state")->multiArrayValue();
-  auto& cell = *inputs.features().at("cell_state")->multiArrayValue();
-
+VadManager::ModelOutput VadManager::runModel(std::span<const float> chunk, const VadState& inputState,
+                                             std::span<const float> window) {
+  const auto& pooled = modelInputs();
+  auto& hidden = *pooled.features().at("hidden_state")->multiArrayValue();
+  auto& cell = *pooled.features().at("cell_state")->multiArrayValue();
+  memoryOptimizer_.optimizedCopy(atMost(inputState.hiddenState, kStateLength), hidden, 0, true);
+  memoryOptimizer_.optimizedCopy(atMost(inputState.cellState, kStateLength), cell, 0, true);
+  if (window.size() == static_cast<std::size_t>(kAudioInputLength)) {
+    // The model only reads its inputs, so the caller's const samples can stand behind the array.
+    auto view = std::make_shared<MLMultiArray>(const_cast<float*>(window.data()),
+                                               std::vector<std::int64_t>{1, kAudioInputLength},
+                                               MLMultiArrayDataType::float32, std::vector<std::int64_t>{kAudioInputLength, 1});
+    const ZeroCopyFeatureProvider inPlace({{"audio_input", std::make_shared<platform::MLFeatureValue>(std::move(view))},
+                                           {"hidden_state", pooled.features().at("hidden_state")},
+                                           {"cell_state", pooled.features().at("cell_state")}});
+    return readOutputs(*vadModel_->prediction(inPlace));
+  }
+  auto& audio = *pooled.features().at("audio_input")->multiArrayValue();
   const auto context = atMost(inputState.context, VadState::contextLength);
   memoryOptimizer_.optimizedCopy(context, audio, 0, false);
   // A short context leaves zeros before the chunk.
@@ -208,25 +226,24 @@ VadManager::ModelOutput VadManager::runModel(std::span<const float> chunk, const
                                    audio, static_cast<std::int64_t>(context.size()), false);
   }
   memoryOptimizer_.optimizedCopy(atMost(chunk, chunkSize), audio, VadState::contextLength, true);
-  memoryOptimizer_.optimizedCopy(atMost(inputState.hiddenState, kStateLength), hidden, 0, true);
-  memoryOptimizer_.optimizedCopy(atMost(inputState.cellState, kStateLength), cell, 0, true);
+  return readOutputs(*vadModel_->prediction(pooled));
+}
 
-  const auto outputs = vadModel_->prediction(inputs);
-
+VadManager::ModelOutput VadManager::readOutputs(const platform::MLFeatureProvider& outputs) const {
   static const std::string kProbability = "vad_output";
   static const std::string kHiddenState = "new_hidden_state";
   static const std::string kCellState = "new_cell_state";
-  const auto probability = featureValue(*outputs, kProbability);
+  const auto probability = featureValue(outputs, kProbability);
   if (!probability) {
     logger_.error("No vad output found");
     throw VadError::modelProcessingFailed("No VAD output");
   }
-  const auto newHidden = featureValue(*outputs, kHiddenState);
+  const auto newHidden = featureValue(outputs, kHiddenState);
   if (!newHidden) {
     logger_.error("No new hidden state output found");
     throw VadError::modelProcessingFailed("No new hidden state output");
   }
-  const auto newCell = featureValue(*outputs, kCellState);
+  const auto newCell = featureValue(outputs, kCellState);
   if (!newCell) {
     logger_.error("No new cell state output found");
     throw VadError::modelProcessingFailed("No new cell state output");

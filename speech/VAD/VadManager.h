@@ -33,6 +33,7 @@
 #include "speech/VAD/VadStreamState.h"
 
 namespace platform {
+class MLFeatureProvider;
 class MLModel;
 class PcmBuffer;
 }  // namespace platform
@@ -142,10 +143,15 @@ class VadManager {
                         std::stop_token stop);
   // The callers below hold mutex_.
   std::vector<VadResult> processAudioSamples(std::span<const float> samples);
-  VadResult processChunkLocked(std::span<const float> chunk, const VadState& inputState);
+  // `window`, when given, is the state's context followed by the chunk, side by side in the
+  // caller's memory (4,160 samples): the model then reads them in place instead of a copy.
+  VadResult processChunkLocked(std::span<const float> chunk, const VadState& inputState,
+                               std::span<const float> window = {});
   std::span<const float> normalisedChunk(std::span<const float> chunk);
-  ModelOutput processUnifiedModel(std::span<const float> chunk, const VadState& inputState);
-  ModelOutput runModel(std::span<const float> chunk, const VadState& inputState);
+  ModelOutput processUnifiedModel(std::span<const float> chunk, const VadState& inputState,
+                                  std::span<const float> window);
+  ModelOutput runModel(std::span<const float> chunk, const VadState& inputState, std::span<const float> window);
+  ModelOutput readOutputs(const platform::MLFeatureProvider& outputs) const;
   // The three pooled input buffers, bound to the model's input names.
   const ZeroCopyFeatureProvider& modelInputs();
   std::vector<VadSegment> segmentResults(std::span<const VadResult> from, std::int64_t totalSamples,
