@@ -37,4 +37,10 @@ void matrixVector(std::span<const float> matrix, int rows, int columns, std::spa
               1, 0.0f, y.data(), 1);
 }
 
+void stridedCopy(const float* from, int fromStride, float* to, int toStride, int count) {
+  assert(count >= 0);
+  if (count == 0) return;
+  cblas_scopy(count, from, fromStride, to, toStride);
+}
+
 }  // namespace platform::dsp

@@ -24,4 +24,8 @@ float dot(std::span<const float> a, std::span<const float> b);
 void matrixVector(std::span<const float> matrix, int rows, int columns, std::span<const float> x,
                   std::span<float> y);
 
+// to[i * toStride] = from[i * fromStride] for i in [0, count): one strided BLAS copy.
+// REQUIRES: count >= 0; both regions hold their `count` elements at their steps.
+void stridedCopy(const float* from, int fromStride, float* to, int toStride, int count);
+
 }  // namespace platform::dsp

@@ -55,6 +55,10 @@ std::optional<long> HostEnvironment::sysconf(int name) const {
   return value;
 }
 
+HostEnvironment::OperatingSystemVersion HostEnvironment::operatingSystemVersion() const {
+  return {15, 0, 0};
+}
+
 std::shared_ptr<const HostEnvironment> HostEnvironment::current() {
   Registry& r = registry();
   std::scoped_lock lock(r.mutex);

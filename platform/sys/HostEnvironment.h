@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -19,6 +20,16 @@ class HostEnvironment {
     std::string machine;
   };
 
+  // An operating-system version as the library's minimum-system checks count it, compared part
+  // by part.
+  struct OperatingSystemVersion {
+    int majorVersion = 0;
+    int minorVersion = 0;
+    int patchVersion = 0;
+
+    auto operator<=>(const OperatingSystemVersion&) const = default;
+  };
+
   virtual ~HostEnvironment() = default;
 
   // The whole content of the file at `path`, or nullopt when it cannot be read.
@@ -29,6 +40,10 @@ class HostEnvironment {
 
   // sysconf(`name`), or nullopt when the value is unknown (-1).
   virtual std::optional<long> sysconf(int name) const;
+
+  // The version that checks for a minimum operating system compare with. Linux offers everything
+  // those checks guard (the newest of them asks for 15), so the real environment reports 15.0.0.
+  virtual OperatingSystemVersion operatingSystemVersion() const;
 
   // The environment in use, by default the real one.
   static std::shared_ptr<const HostEnvironment> current();
