@@ -8,35 +8,17 @@
 #include <utility>
 #include <vector>
 
-#include <fmt/format.h>
-#include <fmt/ranges.h>
-
 #include "platform/dsp/VectorOps.h"
 #include "platform/ml/MLMultiArray.h"
 #include "speech/ASR/Parakeet/ASRError.h"
+#include "speech/ASR/Parakeet/SlidingWindow/TDT/MultiArrayDescription.h"
 
 namespace tesselaudio {
 namespace {
 
 using platform::MLMultiArrayDataType;
-
-std::string listText(const std::vector<int64_t>& values) {
-  return fmt::format("[{}]", fmt::join(values, ", "));
-}
-
-std::string dataTypeText(MLMultiArrayDataType dataType) {
-  switch (dataType) {
-    case MLMultiArrayDataType::float16:
-      return "float16";
-    case MLMultiArrayDataType::float32:
-      return "float32";
-    case MLMultiArrayDataType::float64:
-      return "float64";
-    case MLMultiArrayDataType::int32:
-      return "int32";
-  }
-  return std::to_string(static_cast<int>(dataType));
-}
+using MultiArrayDescription::bracketedList;
+using MultiArrayDescription::dataTypeName;
 
 bool fitsInt32(int64_t value) {
   return value >= std::numeric_limits<int32_t>::min() && value <= std::numeric_limits<int32_t>::max();
@@ -53,7 +35,7 @@ EncoderFrameView::EncoderFrameView(std::shared_ptr<platform::MLMultiArray> encod
     : hiddenSize_(expectedHiddenSize), array_(std::move(encoderOutput)) {
   assert(array_);
   const std::vector<int64_t>& shape = array_->shape();
-  if (shape.size() != 3) throw ASRError::processingFailed("Invalid encoder output shape: " + listText(shape));
+  if (shape.size() != 3) throw ASRError::processingFailed("Invalid encoder output shape: " + bracketedList(shape));
   if (shape[0] != 1) {
     throw ASRError::processingFailed("Unsupported batch dimension: " + std::to_string(shape[0]));
   }
@@ -64,20 +46,20 @@ EncoderFrameView::EncoderFrameView(std::shared_ptr<platform::MLMultiArray> encod
     hiddenAxis_ = 2;
     timeAxis_ = 1;
   } else {
-    throw ASRError::processingFailed("Encoder hidden size mismatch: " + listText(shape) + ", expected " +
+    throw ASRError::processingFailed("Encoder hidden size mismatch: " + bracketedList(shape) + ", expected " +
                                      std::to_string(expectedHiddenSize));
   }
   const std::vector<int64_t>& strides = array_->strides();
   // A negative stride would send frame reads before the array's memory.
   if (std::any_of(strides.begin(), strides.end(), [](int64_t s) { return s < 0; })) {
-    throw ASRError::processingFailed("Unsupported negative stride: " + listText(strides));
+    throw ASRError::processingFailed("Unsupported negative stride: " + bracketedList(strides));
   }
   timeStride_ = strides[static_cast<size_t>(timeAxis_)];
   hiddenStride_ = strides[static_cast<size_t>(hiddenAxis_)];
   count_ = std::min(shape[static_cast<size_t>(timeAxis_)], validLength);
   if (count_ < 1) throw ASRError::processingFailed("Encoder output has no frames");
   if (array_->dataType() != MLMultiArrayDataType::float32) {
-    throw ASRError::processingFailed("Unsupported encoder output type: " + dataTypeText(array_->dataType()));
+    throw ASRError::processingFailed("Unsupported encoder output type: " + dataTypeName(array_->dataType()));
   }
   basePointer_ = static_cast<const float*>(array_->dataPointer());
 }

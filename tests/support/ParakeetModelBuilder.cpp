@@ -1,0 +1,90 @@
+#include "tests/support/ParakeetModelBuilder.h"
+
+#include <string>
+
+namespace testsupport {
+namespace {
+
+constexpr std::int64_t kDecoderHidden = 640;
+
+TensorValue int64s(std::vector<double> values) {
+  const auto size = static_cast<std::int64_t>(values.size());
+  return {ElementType::int64, {size}, std::move(values)};
+}
+
+template <class T>
+std::vector<double> doubles(const std::vector<T>& values) {
+  return std::vector<double>(values.begin(), values.end());
+}
+
+// `out` = round(flat[index]) as int32 of shape [1].
+void roundedElement(ModelBuilder& model, std::int64_t index, const std::string& out) {
+  const std::string tag = std::to_string(index);
+  model.initializer("start" + tag, int64s({static_cast<double>(index)}))
+      .initializer("end" + tag, int64s({static_cast<double>(index + 1)}))
+      .node("Slice", {"flat", "start" + tag, "end" + tag}, {"element" + tag})
+      .node("Add", {"element" + tag, "half"}, {"shifted" + tag})
+      .node("Cast", {"shifted" + tag}, {out}, {Attribute("to", static_cast<int>(ElementType::int32))});
+}
+
+}  // namespace
+
+ModelBuilder parakeetJoint(const ParakeetJointScript& script) {
+  const auto classes = static_cast<std::int64_t>(script.tokenIds.size());
+  ModelBuilder model("JointDecision");
+  model.input("encoder_step", ElementType::float32, {1, script.hiddenSize, 1})
+      .input("decoder_step", ElementType::float32, {1, kDecoderHidden, 1})
+      .initializer("flatShape", int64s({-1}))
+      .initializer("scalarShape", int64s({1, 1, 1}))
+      .initializer("half", {ElementType::float32, {1}, {0.5}})
+      .initializer("idTable", {ElementType::int32, {classes}, doubles(script.tokenIds)})
+      .initializer("probTable", {ElementType::float32, {classes}, doubles(script.probabilities)})
+      .node("Reshape", {"encoder_step", "flatShape"}, {"flat"});
+  roundedElement(model, 0, "class");
+  roundedElement(model, 1, "durationClass");
+
+  if (!script.withoutTokenId) {
+    model.output("token_id", ElementType::int32, {1, 1, 1})
+        .node("Gather", {"idTable", "class"}, {"tokenFlat"})
+        .node("Reshape", {"tokenFlat", "scalarShape"}, {"token_id"});
+  }
+  model.node("Gather", {"probTable", "class"}, {"probFlat"});
+  if (script.twoElementProbability) {
+    model.output("token_prob", ElementType::float32, {1, 1, 2})
+        .initializer("pairShape", int64s({1, 1, 2}))
+        .node("Concat", {"probFlat", "probFlat"}, {"probPair"}, {Attribute("axis", 0)})
+        .node("Reshape", {"probPair", "pairShape"}, {"token_prob"});
+  } else {
+    model.output("token_prob", ElementType::float32, {1, 1, 1})
+        .node("Reshape", {"probFlat", "scalarShape"}, {"token_prob"});
+  }
+  model.output("duration", ElementType::int32, {1, 1, 1})
+      .node("Reshape", {"durationClass", "scalarShape"}, {"duration"});
+
+  if (!script.logits.empty()) {
+    const auto columns = static_cast<std::int64_t>(script.logitIds.size());
+    std::vector<double> table;
+    for (const auto& row : script.logits) table.insert(table.end(), row.begin(), row.end());
+    model.initializer("logitTable", {ElementType::float32, {classes, columns}, std::move(table)})
+        .initializer("logitIds", {ElementType::int32, {columns}, doubles(script.logitIds)})
+        .initializer("k", int64s({static_cast<double>(script.topK)}))
+        .node("Gather", {"logitTable", "class"}, {"row"})
+        .node("TopK", {"row", "k"}, {"bestLogits", "bestColumns"}, {Attribute("axis", -1)})
+        .node("Gather", {"logitIds", "bestColumns"}, {"bestIds"})
+        .node("Reshape", {"bestIds", "flatShape"}, {"flatIds"})
+        .output("top_k_ids", script.topKIdsType, {script.topK})
+        .node("Cast", {"flatIds"}, {"top_k_ids"}, {Attribute("to", static_cast<int>(script.topKIdsType))});
+    if (!script.withoutTopKLogits) {
+      const std::int64_t logitCount = script.shortTopKLogits ? script.topK - 1 : script.topK;
+      model.initializer("logitStart", int64s({0}))
+          .initializer("logitEnd", int64s({static_cast<double>(logitCount)}))
+          .node("Reshape", {"bestLogits", "flatShape"}, {"flatLogits"})
+          .node("Slice", {"flatLogits", "logitStart", "logitEnd"}, {"keptLogits"})
+          .output("top_k_logits", script.topKLogitsType, {logitCount})
+          .node("Cast", {"keptLogits"}, {"top_k_logits"}, {Attribute("to", static_cast<int>(script.topKLogitsType))});
+    }
+  }
+  return model;
+}
+
+}  // namespace testsupport

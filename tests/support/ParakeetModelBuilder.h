@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "tests/support/ModelBuilder.h"
+
+// Stand-ins for the Parakeet TDT networks, built in code with the real feature names, element
+// types and shapes.
+namespace testsupport {
+
+// A joint network whose answers the test scripts through the encoder frame it is given: the
+// class is encoder_step[0] rounded, the duration class encoder_step[1] rounded.
+//   inputs   "encoder_step" float32 [1, hiddenSize, 1]; "decoder_step" float32 [1, 640, 1] (unused)
+//   outputs  "token_id" int32 [1, 1, 1] = tokenIds[class]; "token_prob" float32 [1, 1, 1] =
+//            probabilities[class]; "duration" int32 [1, 1, 1] = the duration class;
+//            with top-K: "top_k_ids" int32 [topK], "top_k_logits" float32 [topK], the topK
+//            greatest of logits[class] (ties keep the lower column first), each column's id
+//            taken from logitIds.
+struct ParakeetJointScript {
+  std::int64_t hiddenSize = 1024;
+  std::vector<std::int32_t> tokenIds;  // per class
+  std::vector<float> probabilities;    // per class
+  // Top-K rows, one per class, over the ids of logitIds; none when empty.
+  std::vector<std::vector<float>> logits;
+  std::vector<std::int32_t> logitIds;
+  std::int64_t topK = 0;
+  // Faults of a broken joint.
+  bool withoutTokenId = false;
+  bool withoutTopKLogits = false;
+  bool twoElementProbability = false;
+  ElementType topKIdsType = ElementType::int32;
+  ElementType topKLogitsType = ElementType::float32;
+  // "top_k_logits" one shorter than "top_k_ids".
+  bool shortTopKLogits = false;
+};
+
+ModelBuilder parakeetJoint(const ParakeetJointScript& script);
+
+}  // namespace testsupport
