@@ -27,12 +27,6 @@ bool inScript(char32_t c, Script script) {
   return false;
 }
 
-bool matches(std::string_view text, Script script) {
-  const auto scalars = platform::text::unicodeScalars(text);
-  if (!scalars) return false;
-  return std::all_of(scalars->begin(), scalars->end(), [&](char32_t c) { return inScript(c, script); });
-}
-
 std::string withoutWordBoundaries(std::string_view text) {
   constexpr std::string_view kMark = ASRConstants::sentencePieceWordBoundary;
   std::string out;
@@ -62,6 +56,12 @@ float softmaxOf(float logit, const std::vector<float>& logits, size_t n) {
 }
 
 }  // namespace
+
+bool matches(std::string_view text, Script script) {
+  const auto scalars = platform::text::unicodeScalars(text);
+  if (!scalars) return false;
+  return std::all_of(scalars->begin(), scalars->end(), [&](char32_t c) { return inScript(c, script); });
+}
 
 std::optional<Choice> filterTopK(const std::vector<int>& topKIds,
                                  const std::vector<float>& topKLogits,

@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "speech/Shared/Script.h"
@@ -19,6 +20,10 @@ struct Choice {
 
   bool operator==(const Choice&) const = default;
 };
+
+// True when every Unicode scalar of `text` lies in `script`'s ranges (each takes in the ASCII
+// space, digits and punctuation). An empty text matches; text that is not valid UTF-8 never does.
+bool matches(std::string_view text, Script script);
 
 // Over the first n = min(ids, logits) candidates: a candidate is eligible when its id has a text
 // in `vocabulary` and that text, without every word-boundary mark U+2581, is empty or lies wholly

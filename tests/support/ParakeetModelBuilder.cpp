@@ -87,4 +87,34 @@ ModelBuilder parakeetJoint(const ParakeetJointScript& script) {
   return model;
 }
 
+ModelBuilder parakeetDecoder(const ParakeetDecoderScript& script) {
+  constexpr std::int64_t kRows = 16;
+  std::vector<double> table;
+  for (std::int64_t r = 0; r < kRows; ++r) {
+    for (std::int64_t j = 0; j < kDecoderHidden; ++j) table.push_back(static_cast<double>(r) + j / 1000.0);
+  }
+  const std::vector<std::int64_t> stateShape = {script.layers, 1, kDecoderHidden};
+  const std::vector<std::int64_t> projectionShape =
+      script.wideOutput ? std::vector<std::int64_t>{1, 1, kDecoderHidden} : std::vector<std::int64_t>{1, kDecoderHidden, 1};
+  const std::string projection = script.withoutDecoderOutput ? "projection" : "decoder";
+  ModelBuilder model("Decoder");
+  model.input("targets", ElementType::int32, {1, 1})
+      .input("target_length", ElementType::int32, {1})
+      .input("h_in", ElementType::float32, stateShape)
+      .input("c_in", ElementType::float32, stateShape)
+      .output(projection, ElementType::float32, projectionShape)
+      .output("h_out", ElementType::float32, stateShape)
+      .output("c_out", ElementType::float32, stateShape)
+      .initializer("rows", {ElementType::int32, {1}, {static_cast<double>(kRows)}})
+      .initializer("table", {ElementType::float32, {kRows, kDecoderHidden}, std::move(table)})
+      .initializer("one", {ElementType::float32, {1}, {1.0}})
+      .initializer("projectionShape", int64s(doubles(projectionShape)))
+      .node("Mod", {"targets", "rows"}, {"row"})
+      .node("Gather", {"table", "row"}, {"picked"})
+      .node("Reshape", {"picked", "projectionShape"}, {projection})
+      .node("Add", {"h_in", "one"}, {"h_out"})
+      .node("Identity", {"c_in"}, {"c_out"});
+  return model;
+}
+
 }  // namespace testsupport

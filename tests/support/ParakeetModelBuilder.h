@@ -37,4 +37,18 @@ struct ParakeetJointScript {
 
 ModelBuilder parakeetJoint(const ParakeetJointScript& script);
 
+// A prediction network that counts its runs.
+//   inputs   "targets" int32 [1, 1]; "target_length" int32 [1]; "h_in", "c_in" float32 [layers, 1, 640]
+//   outputs  "decoder" float32 [1, 640, 1] ([1, 1, 640] when wideOutput): row (targets mod 16) of a
+//            table whose row r holds r + j / 1000 at j; "h_out" = "h_in" + 1, so that the hidden
+//            state counts the runs since it was zeroed; "c_out" = "c_in"
+struct ParakeetDecoderScript {
+  std::int64_t layers = 2;
+  bool wideOutput = false;
+  // Names its projection "projection" instead of "decoder".
+  bool withoutDecoderOutput = false;
+};
+
+ModelBuilder parakeetDecoder(const ParakeetDecoderScript& script);
+
 }  // namespace testsupport
