@@ -4,7 +4,12 @@
 //                                  path at every step ...
 //   BM_EncoderFrameCopy_Baseline   ... beside the same frame moved through the multi-array's indexed
 //                                  read and write.
+//   BM_TdtDecodeWindow             one 188-frame window through the TDT decoder with stand-in networks of
+//                                  the real widths (1024 and 640), a token every other frame ...
+//   BM_TdtDecodeWindow_Baseline    ... beside the same joint and prediction-network predictions made
+//                                  directly on prepared inputs.
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -12,9 +17,15 @@
 
 #include <benchmark/benchmark.h>
 
+#include "platform/ml/MLDictionaryFeatureProvider.h"
+#include "platform/ml/MLModel.h"
 #include "platform/ml/MLMultiArray.h"
 #include "speech/ASR/Parakeet/SlidingWindow/TDT/EncoderFrameView.h"
+#include "speech/ASR/Parakeet/SlidingWindow/TDT/ReusableJointInputProvider.h"
+#include "speech/ASR/Parakeet/SlidingWindow/TDT/TdtDecoderV3.h"
 #include "speech/Shared/ANEMemoryUtils.h"
+#include "tests/support/ParakeetModelBuilder.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace {
 
@@ -62,6 +73,87 @@ void BM_EncoderFrameCopy_Baseline(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kHidden);
 }
 BENCHMARK(BM_EncoderFrameCopy_Baseline);
+
+// The stand-in networks, written once into a temporary folder and loaded.
+struct StandIns {
+  testsupport::TemporaryFolder folder;
+  std::unique_ptr<platform::MLModel> joint;
+  std::unique_ptr<platform::MLModel> network;
+
+  StandIns() {
+    testsupport::ParakeetJointScript script;
+    script.tokenIds = {8192, 17};
+    script.probabilities = {0.9f, 0.8f};
+    joint = std::make_unique<platform::MLModel>(testsupport::parakeetJoint(script).writeBundle(folder / "joint"));
+    network = std::make_unique<platform::MLModel>(testsupport::parakeetDecoder({}).writeBundle(folder / "decoder"));
+  }
+};
+
+// [1, 188, 1024]: a token of one frame at even frames, a blank at odd ones. A decode makes 188
+// joint predictions and 95 prediction-network runs (the priming run and one per token).
+std::shared_ptr<MLMultiArray> alternatingWindow() {
+  auto output = std::make_shared<MLMultiArray>(std::vector<int64_t>{1, kFrames, kHidden}, MLMultiArrayDataType::float32);
+  auto* values = static_cast<float*>(output->dataPointer());
+  for (int64_t t = 0; t < kFrames; ++t) {
+    values[t * kHidden] = t % 2 == 0 ? 1.2f : 0.2f;
+    values[t * kHidden + 1] = 0.8f;
+  }
+  return output;
+}
+
+constexpr int kJointPredictions = 188;
+
+void BM_TdtDecodeWindow(benchmark::State& state) {
+  const StandIns models;
+  const auto window = alternatingWindow();
+  const tesselaudio::TdtDecoderV3 decoder(tesselaudio::ASRConfig::default_());
+  tesselaudio::TdtDecoderState decoderState(2);
+  for (auto _ : state) {
+    // Fresh again: the decode zeroes the arrays and primes them.
+    decoderState.lastToken.reset();
+    decoderState.predictorOutput.reset();
+    decoderState.timeJump.reset();
+    auto h = decoder.decodeWithTimings(window, kFrames, kFrames, *models.network, *models.joint, decoderState, 0, false,
+                                       0, std::nullopt, nullptr, nullptr, std::nullopt, std::nullopt, {});
+    if (h.ySequence.size() != 94) state.SkipWithError("unexpected token count");
+    benchmark::DoNotOptimize(h.ySequence.data());
+  }
+  state.SetItemsProcessed(state.iterations() * kFrames);
+}
+BENCHMARK(BM_TdtDecodeWindow)->Unit(benchmark::kMicrosecond);
+
+void BM_TdtDecodeWindow_Baseline(benchmark::State& state) {
+  const StandIns models;
+  auto encoderInput = encoderStep();
+  auto decoderStep = tesselaudio::ANEMemoryUtils::createAlignedArray({1, 640, 1}, MLMultiArrayDataType::float32, true);
+  encoderInput->set(0, 1.2);
+  const tesselaudio::ReusableJointInputProvider jointInputs(encoderInput, decoderStep);
+  platform::MLPredictionOptions jointOptions;
+  jointOptions.outputBackings = {
+      {"token_id", std::make_shared<MLMultiArray>(std::vector<int64_t>{1, 1, 1}, MLMultiArrayDataType::int32)},
+      {"token_prob", std::make_shared<MLMultiArray>(std::vector<int64_t>{1, 1, 1}, MLMultiArrayDataType::float32)},
+      {"duration", std::make_shared<MLMultiArray>(std::vector<int64_t>{1, 1, 1}, MLMultiArrayDataType::int32)}};
+  const tesselaudio::TdtDecoderState decoderState(2);
+  auto targets = std::make_shared<MLMultiArray>(std::vector<int64_t>{1, 1}, MLMultiArrayDataType::int32);
+  auto targetLength = std::make_shared<MLMultiArray>(std::vector<int64_t>{1}, MLMultiArrayDataType::int32);
+  targetLength->set(0, 1);
+  const platform::MLDictionaryFeatureProvider networkInputs(std::map<std::string, std::shared_ptr<MLMultiArray>>{
+      {"targets", targets}, {"target_length", targetLength}, {"h_in", decoderState.hiddenState},
+      {"c_in", decoderState.cellState}});
+  platform::MLPredictionOptions networkOptions;
+  networkOptions.outputBackings = {{"h_out", decoderState.hiddenState}, {"c_out", decoderState.cellState}};
+  // The order of one decode: the priming run, then a joint prediction per frame and a network run
+  // after each token.
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(models.network->prediction(networkInputs, networkOptions));
+    for (int t = 0; t < kJointPredictions; ++t) {
+      benchmark::DoNotOptimize(models.joint->prediction(jointInputs, jointOptions));
+      if (t % 2 == 0) benchmark::DoNotOptimize(models.network->prediction(networkInputs, networkOptions));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kFrames);
+}
+BENCHMARK(BM_TdtDecodeWindow_Baseline)->Unit(benchmark::kMicrosecond);
 
 const bool kHostNoted = [] {
   benchmark::AddCustomContext("hardware_threads", std::to_string(std::thread::hardware_concurrency()));

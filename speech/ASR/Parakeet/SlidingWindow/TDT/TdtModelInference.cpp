@@ -126,7 +126,9 @@ std::shared_ptr<MLMultiArray> TdtModelInference::normalizeDecoderProjection(cons
   }
   const size_t hiddenAxis = projectionHiddenAxis(shape);
   if (into) {
-    if (into->dataType() != MLMultiArrayDataType::float32 || into->shape() != std::vector<int64_t>{1, kHidden, 1}) {
+    const std::vector<int64_t>& intoShape = into->shape();
+    const bool fits = intoShape.size() == 3 && intoShape[0] == 1 && intoShape[1] == kHidden && intoShape[2] == 1;
+    if (into->dataType() != MLMultiArrayDataType::float32 || !fits) {
       throw ASRError::processingFailed(
           fmt::format("Prepared decoder step shape mismatch: {}", fmt::join(into->shape(), "x")));
     }
