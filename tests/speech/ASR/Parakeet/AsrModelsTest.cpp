@@ -13,9 +13,12 @@
 #include "platform/sys/HostEnvironment.h"
 #include "speech/ASR/Parakeet/AsrModelVersion.h"
 #include "speech/ASR/Parakeet/AsrModelsError.h"
+#include "tests/support/ThrownDescription.h"
 
 namespace tesselaudio {
 namespace {
+
+const auto failureOf = testsupport::thrownDescription<AsrModelsError>;
 
 namespace fs = std::filesystem;
 using platform::MLComputeUnits;
@@ -31,16 +34,6 @@ class HostWithSystem : public platform::HostEnvironment {
   OperatingSystemVersion version_;
 };
 
-// The description of the AsrModelsError that `body` throws, or "" when it throws none.
-std::string failureOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const AsrModelsError& e) {
-    EXPECT_EQ(e.errorCase(), AsrModelsError::Case::loadingFailed);
-    return e.description();
-  }
-  return "";
-}
 
 const Names kV3Layout = {"Preprocessor.mlmodelc", "Encoder.mlmodelc", "Decoder.mlmodelc", "JointDecisionv3.mlmodelc"};
 

@@ -13,9 +13,12 @@
 #include "platform/ml/MLMultiArray.h"
 #include "speech/ASR/Parakeet/ASRError.h"
 #include "speech/Shared/ANEMemoryUtils.h"
+#include "tests/support/ThrownDescription.h"
 
 namespace tesselaudio {
 namespace {
+
+const auto failureOf = testsupport::thrownDescription<ASRError>;
 
 using platform::MLMultiArray;
 using platform::MLMultiArrayDataType;
@@ -45,16 +48,6 @@ std::shared_ptr<MLMultiArray> encoderOutput(bool hiddenFirst, int64_t hidden, in
   return std::make_shared<MLMultiArray>(memory->data(), shape, type, std::move(strides), [memory](void*) {});
 }
 
-// The description of the ASRError that `body` throws, or "" when it throws none.
-std::string failureOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const ASRError& e) {
-    EXPECT_EQ(e.errorCase(), ASRError::Case::processingFailed);
-    return e.description();
-  }
-  return "";
-}
 
 std::vector<float> copiedFrame(const EncoderFrameView& view, int64_t at) {
   std::vector<float> frame(static_cast<size_t>(view.hiddenSize()), kPadding);

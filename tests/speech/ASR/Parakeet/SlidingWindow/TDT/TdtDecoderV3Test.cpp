@@ -17,12 +17,15 @@
 #include "platform/ml/MLMultiArray.h"
 #include "platform/sys/CancellationError.h"
 #include "speech/ASR/Parakeet/ASRError.h"
+#include "tests/support/ThrownDescription.h"
 #include "tests/support/MultiArrays.h"
 #include "tests/support/ParakeetModelBuilder.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace tesselaudio {
 namespace {
+
+const auto failureOf = testsupport::thrownDescription<ASRError>;
 
 using platform::MLMultiArray;
 using testsupport::ParakeetDecoderScript;
@@ -105,15 +108,6 @@ class TdtDecoderV3Test : public ::testing::Test {
   // The prediction network adds 1 to the hidden state per run: its runs since the state was zeroed.
   static int runsOf(const TdtDecoderState& state) { return (*state.hiddenState)[0].intValue(); }
 
-  // The description of the ASRError that `body` throws, or "" when it throws none.
-  static std::string failureOf(const std::function<void()>& body) {
-    try {
-      body();
-    } catch (const ASRError& e) {
-      return e.description();
-    }
-    return "";
-  }
 
   testsupport::TemporaryFolder folder_;
   int models_ = 0;

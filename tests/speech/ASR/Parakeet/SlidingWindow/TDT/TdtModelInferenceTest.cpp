@@ -15,12 +15,15 @@
 #include "speech/ASR/Parakeet/SlidingWindow/TDT/EncoderFrameView.h"
 #include "speech/ASR/Parakeet/SlidingWindow/TDT/ReusableJointInputProvider.h"
 #include "speech/Shared/ANEMemoryUtils.h"
+#include "tests/support/ThrownDescription.h"
 #include "tests/support/MultiArrays.h"
 #include "tests/support/ParakeetModelBuilder.h"
 #include "tests/support/TemporaryFolder.h"
 
 namespace tesselaudio {
 namespace {
+
+const auto failureOf = testsupport::thrownDescription<ASRError>;
 
 using platform::MLMultiArray;
 using platform::MLMultiArrayDataType;
@@ -29,16 +32,6 @@ using testsupport::ParakeetJointScript;
 
 constexpr int64_t kTwoTo31 = int64_t{1} << 31;
 
-// The description of the ASRError that `body` throws, or "" when it throws none.
-std::string failureOf(const std::function<void()>& body) {
-  try {
-    body();
-  } catch (const ASRError& e) {
-    EXPECT_EQ(e.errorCase(), ASRError::Case::processingFailed);
-    return e.description();
-  }
-  return "";
-}
 
 std::vector<double> projectionValues() {
   std::vector<double> values;
@@ -110,6 +103,13 @@ TEST(TdtModelInferenceTest, BadProjectionsAndDestinationsFail) {
   }
 }
 
+// A fault of the scripted joint and the text it ends a call with.
+struct DamagedJoint {
+  const char* name;
+  std::function<void(ParakeetJointScript&)> damage;
+  const char* description;
+};
+
 // A scripted joint loaded from a temporary folder, the per-call buffers of a decode loop, and an
 // encoder output [1, frames, 1024] whose frame t asks for class classes[t] and duration class
 // durations[t].
@@ -128,6 +128,9 @@ class JointFixture : public ::testing::Test {
   void load(const ParakeetJointScript& s) {
     joint_ = std::make_unique<platform::MLModel>(testsupport::parakeetJoint(s).writeBundle(folder_.path()));
   }
+
+  // Loads the script with `joint`'s fault and returns a one-frame view asking for token 17.
+  EncoderFrameView loadDamaged(const DamagedJoint& joint);
 
   EncoderFrameView frames(const std::vector<int>& classes, const std::vector<int>& durations) {
     std::vector<double> values;
@@ -205,13 +208,15 @@ TEST_F(JointFixture, ReadsTopKOnlyWhenAskedAndPresent) {
   EXPECT_EQ(run(view, 1, true).topKIds, std::nullopt);
 }
 
+EncoderFrameView JointFixture::loadDamaged(const DamagedJoint& joint) {
+  ParakeetJointScript s = script();
+  joint.damage(s);
+  load(s);
+  return frames({1}, {0});
+}
+
 TEST_F(JointFixture, BrokenTopKOutputsFailWhenAsked) {
-  struct Case {
-    const char* name;
-    std::function<void(ParakeetJointScript&)> damage;
-    const char* description;
-  };
-  const Case cases[] = {
+  const DamagedJoint cases[] = {
       {"ids alone", [](ParakeetJointScript& s) { s.withoutTopKLogits = true; },
        "Joint decision top-K outputs must be present as a pair (top_k_ids + top_k_logits)"},
       {"unequal lengths", [](ParakeetJointScript& s) { s.shortTopKLogits = true; },
@@ -221,12 +226,9 @@ TEST_F(JointFixture, BrokenTopKOutputsFailWhenAsked) {
       {"integer logits", [](ParakeetJointScript& s) { s.topKLogitsType = ElementType::int32; },
        "Expected Float32 for top_k_logits, got 131104"},
   };
-  for (const Case& c : cases) {
+  for (const DamagedJoint& c : cases) {
     SCOPED_TRACE(c.name);
-    ParakeetJointScript s = script();
-    c.damage(s);
-    load(s);
-    const EncoderFrameView view = frames({1}, {0});
+    const EncoderFrameView view = loadDamaged(c);
     EXPECT_EQ(failureOf([&] { run(view, 0, true); }), std::string("ASR processing failed: ") + c.description);
     // Not asked for, the same outputs are never read.
     EXPECT_EQ(run(view, 0, false).token, 17);
@@ -234,23 +236,15 @@ TEST_F(JointFixture, BrokenTopKOutputsFailWhenAsked) {
 }
 
 TEST_F(JointFixture, JointOutputsThatDoNotFitTheBackingsFailInThePlatform) {
-  struct Case {
-    const char* name;
-    std::function<void(ParakeetJointScript&)> damage;
-    const char* description;
-  };
-  const Case cases[] = {
+  const DamagedJoint cases[] = {
       {"no token_id", [](ParakeetJointScript& s) { s.withoutTokenId = true; },
        "Output backing 'token_id' names no output of the model."},
       {"two-element token_prob", [](ParakeetJointScript& s) { s.twoElementProbability = true; },
        "Output backing 'token_prob' has shape"},
   };
-  for (const Case& c : cases) {
+  for (const DamagedJoint& c : cases) {
     SCOPED_TRACE(c.name);
-    ParakeetJointScript s = script();
-    c.damage(s);
-    load(s);
-    const EncoderFrameView view = frames({1}, {0});
+    const EncoderFrameView view = loadDamaged(c);
     try {
       run(view, 0, false);
       ADD_FAILURE() << "ran";
