@@ -8,7 +8,7 @@
 namespace testsupport {
 namespace {
 
-constexpr std::int64_t kDecoyToken = 9;
+constexpr double kDecoyToken = 9;
 
 std::string outputName(const TransducerStandIn& standIn, const std::string& name) {
   return standIn.missingOutputs.count(name) ? name + "_absent" : name;
@@ -19,45 +19,41 @@ TensorValue int64s(std::vector<double> values) {
   return {ElementType::int64, {count}, std::move(values)};
 }
 
-// Row k holds the penalty at column k for the ids the hidden width can carry.
-TensorValue penaltyTable(float penalty) {
-  TensorValue table{ElementType::float32, {kTransducerLogits, kTransducerHidden}, {}};
-  table.values.assign(static_cast<std::size_t>(kTransducerLogits * kTransducerHidden), 0.0);
-  for (std::int64_t k = 0; k < kTransducerHidden; ++k) {
-    table.values[static_cast<std::size_t>(k * kTransducerHidden + k)] = penalty;
-  }
-  return table;
+TensorValue floats(std::vector<std::int64_t> dims, std::vector<double> values) {
+  return {ElementType::float32, std::move(dims), std::move(values)};
 }
 
-// targets → "embedding" [1, 640, 1]; h_in/c_in → the counted states.
-void addPredictionNetwork(ModelBuilder& model, const TransducerStandIn& standIn) {
-  model.initializer("penaltyTable", penaltyTable(standIn.penalty))
-      .initializer("stepShape", int64s({1, static_cast<double>(kTransducerHidden), 1}))
-      .initializer("one", {ElementType::float32, {1}, {1}})
-      .initializer("two", {ElementType::float32, {1}, {2}})
-      .node("Gather", {"penaltyTable", "targets"}, {"gathered"}, {Attribute("axis", 0)})
-      .node("Reshape", {"gathered", "stepShape"}, {"embedding"})
+// targets → `embedding` [1, 640, 1] holding the token id in element 0; h_in/c_in → the counted
+// states. Few nodes: the executor's cost is mostly per node.
+void addPredictionNetwork(ModelBuilder& model, const TransducerStandIn& standIn, const std::string& embedding) {
+  std::vector<double> firstUnit(static_cast<std::size_t>(kTransducerHidden), 0.0);
+  firstUnit[0] = 1;
+  model.initializer("firstUnit", floats({1, kTransducerHidden, 1}, std::move(firstUnit)))
+      .initializer("one", floats({1}, {1}))
+      .initializer("two", floats({1}, {2}))
+      .node("Cast", {"targets"}, {"targetCode"}, {Attribute("to", static_cast<int>(ElementType::float32))})
+      .node("Mul", {"targetCode", "firstUnit"}, {embedding})
       .node("Add", {"h_in", "one"}, {outputName(standIn, "h_out")})
       .node("Add", {"c_in", "two"}, {outputName(standIn, "c_out")});
 }
 
-// "encoderStep" [1, 1027, 1] and "decoderStep" [1, 640, 1] → token_id.
+// `encoderStep` [1, 2, 1] and `decoderStep` [1, 640, 1] → token_id [1, 1, 1].
 void addJointNetwork(ModelBuilder& model, const TransducerStandIn& standIn, const std::string& encoderStep,
                      const std::string& decoderStep) {
-  model.initializer("logitShape", int64s({1, static_cast<double>(kTransducerLogits)}))
-      .initializer("hiddenShape", int64s({1, static_cast<double>(kTransducerHidden)}))
+  model.initializer("blankCode", floats({1, 1, 1}, {static_cast<double>(kTransducerBlankId)}))
+      .initializer("scores", floats({1, 3, 1}, {3, 2, 1}))
+      .initializer("penalizedScores", floats({1, 3, 1}, {3.0 + standIn.penalty, 2.0 + standIn.penalty,
+                                                         1.0 + standIn.penalty}))
       .initializer("zero", int64s({0}))
-      .initializer("hidden", int64s({static_cast<double>(kTransducerHidden)}))
-      .initializer("logitCount", int64s({static_cast<double>(kTransducerLogits)}))
-      .initializer("axisOne", int64s({1}))
-      .node("Reshape", {encoderStep, "logitShape"}, {"encoderLogits"})
-      .node("Reshape", {decoderStep, "hiddenShape"}, {"penalties"})
-      .node("Slice", {"encoderLogits", "zero", "hidden", "axisOne"}, {"head"})
-      .node("Slice", {"encoderLogits", "hidden", "logitCount", "axisOne"}, {"tail"})
-      .node("Add", {"head", "penalties"}, {"penalizedHead"})
-      .node("Concat", {"penalizedHead", "tail"}, {"logits"}, {Attribute("axis", 1)})
-      .node("ArgMax", {"logits"}, {outputName(standIn, "token_id")},
-            {Attribute("axis", 1), Attribute("keepdims", 1)});
+      .initializer("oneIndex", int64s({1}))
+      .node("Concat", {encoderStep, "blankCode"}, {"candidates"}, {Attribute("axis", 1)})
+      .node("Slice", {decoderStep, "zero", "oneIndex", "oneIndex"}, {"lastCode"})
+      .node("Equal", {"candidates", "lastCode"}, {"repeats"})
+      .node("Where", {"repeats", "penalizedScores", "scores"}, {"finalScores"})
+      .node("ArgMax", {"finalScores"}, {"choice"}, {Attribute("axis", 1), Attribute("keepdims", 1)})
+      .node("GatherElements", {"candidates", "choice"}, {"chosenCode"}, {Attribute("axis", 1)})
+      .node("Cast", {"chosenCode"}, {outputName(standIn, "token_id")},
+            {Attribute("to", static_cast<int>(ElementType::int32))});
 }
 
 void declareStateInputs(ModelBuilder& model) {
@@ -80,15 +76,14 @@ ModelBuilder transducerDecoderModel(const TransducerStandIn& standIn) {
   model.input("target_length", ElementType::int32, {1})
       .output(outputName(standIn, "decoder"), ElementType::float32, {1, kTransducerHidden, steps});
   declareStateOutputs(model, standIn);
-  addPredictionNetwork(model, standIn);
   if (steps == 1) {
-    model.node("Identity", {"embedding"}, {outputName(standIn, "decoder")});
+    addPredictionNetwork(model, standIn, outputName(standIn, "decoder"));
   } else {
-    TensorValue decoy{ElementType::float32, {1, kTransducerHidden, steps - 1}, {}};
-    decoy.values.assign(static_cast<std::size_t>(kTransducerHidden * (steps - 1)), 0.0);
-    for (std::int64_t u = 0; u < steps - 1; ++u) {
-      decoy.values[static_cast<std::size_t>(kDecoyToken * (steps - 1) + u)] = 5;
-    }
+    addPredictionNetwork(model, standIn, "embedding");
+    // Element (0, 0, u) of each earlier step holds the decoy.
+    TensorValue decoy = floats({1, kTransducerHidden, steps - 1},
+                               std::vector<double>(static_cast<std::size_t>(kTransducerHidden * (steps - 1)), 0.0));
+    for (std::int64_t u = 0; u < steps - 1; ++u) decoy.values[static_cast<std::size_t>(u)] = kDecoyToken;
     model.initializer("decoy", decoy)
         .node("Concat", {"decoy", "embedding"}, {outputName(standIn, "decoder")}, {Attribute("axis", 2)});
   }
@@ -97,9 +92,9 @@ ModelBuilder transducerDecoderModel(const TransducerStandIn& standIn) {
 
 ModelBuilder transducerJointModel(const TransducerStandIn& standIn) {
   ModelBuilder model("TransducerJoint");
-  model.input("encoder_step", ElementType::float32, {1, kTransducerLogits, 1})
+  model.input("encoder_step", ElementType::float32, {1, kTransducerEncoderFeatures, 1})
       .input("decoder_step", ElementType::float32, {1, kTransducerHidden, 1})
-      .output(outputName(standIn, "token_id"), ElementType::int64, {1, 1});
+      .output(outputName(standIn, "token_id"), ElementType::int32, {1, 1, 1});
   addJointNetwork(model, standIn, "encoder_step", "decoder_step");
   return model;
 }
@@ -107,10 +102,10 @@ ModelBuilder transducerJointModel(const TransducerStandIn& standIn) {
 ModelBuilder transducerFusedModel(const TransducerStandIn& standIn) {
   ModelBuilder model("TransducerFused");
   declareStateInputs(model);
-  model.input("encoder_step", ElementType::float32, {1, kTransducerLogits, 1})
-      .output(outputName(standIn, "token_id"), ElementType::int64, {1, 1});
+  model.input("encoder_step", ElementType::float32, {1, kTransducerEncoderFeatures, 1})
+      .output(outputName(standIn, "token_id"), ElementType::int32, {1, 1, 1});
   declareStateOutputs(model, standIn);
-  addPredictionNetwork(model, standIn);
+  addPredictionNetwork(model, standIn, "embedding");
   addJointNetwork(model, standIn, "encoder_step", "embedding");
   return model;
 }
@@ -127,7 +122,7 @@ TransducerModels loadTransducerStandIns(const std::filesystem::path& folder, con
 std::shared_ptr<platform::MLMultiArray> transducerEncoderOutput(const std::vector<std::vector<std::int64_t>>& script,
                                                                 bool frameMajor) {
   const auto frames = static_cast<std::int64_t>(script.size());
-  const std::int64_t features = kTransducerLogits;
+  const std::int64_t features = kTransducerEncoderFeatures;
   const std::vector<std::int64_t> shape{1, features, frames};
   std::shared_ptr<platform::MLMultiArray> array;
   if (frameMajor) {
@@ -139,9 +134,11 @@ std::shared_ptr<platform::MLMultiArray> transducerEncoderOutput(const std::vecto
     array = std::make_shared<platform::MLMultiArray>(shape, platform::MLMultiArrayDataType::float32);
   }
   for (std::int64_t t = 0; t < frames; ++t) {
-    array->set({0, kTransducerBlankId, t}, 1.0);
-    double score = 3;
-    for (std::int64_t token : script[static_cast<std::size_t>(t)]) array->set({0, token, t}, score--);
+    const auto& tokens = script[static_cast<std::size_t>(t)];
+    for (std::int64_t k = 0; k < features; ++k) {
+      const auto slot = static_cast<std::size_t>(k);
+      array->set({0, k, t}, static_cast<double>(slot < tokens.size() ? tokens[slot] : kTransducerBlankId));
+    }
   }
   return array;
 }

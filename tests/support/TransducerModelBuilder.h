@@ -17,29 +17,30 @@ class MLMultiArray;
 // Scripted stand-ins for the step models of the streaming RNN-T recognisers, built in code with the
 // real contract. Decoder: "targets" int32 [1, 1], "target_length" int32 [1], "h_in" and "c_in"
 // float32 [1, 1, 640] → "decoder" float32 [1, 640, U], "h_out", "c_out". Joint: "encoder_step"
-// float32 [1, 1027, 1], "decoder_step" float32 [1, 640, 1] → "token_id" [1, 1]. Fused: "targets",
+// float32 [1, 2, 1], "decoder_step" float32 [1, 640, 1] → "token_id" int32 [1, 1, 1]. Fused: "targets",
 // "h_in", "c_in", "encoder_step" → "token_id", "h_out", "c_out".
 //
-// How they decide: the encoder output carries per frame a column of 1027 logits, one per token id
-// (blank 1026, end of utterance 1024), that scores the frame's scripted tokens 3 and 2 and the
-// blank 1. The decoder embeds its input token as a penalty on that token's logit (ids 0 to 639; other
-// ids and the blank get none), which the joint adds before its ArgMax. So with the default penalty
-// of -3 a scripted token is emitted once and then the next scripted token or the blank wins; with a
-// penalty of 0 the first token repeats up to the symbol limit. The penalty lasts while the token is
-// the last one emitted, so one token scripted on two frames in a row is emitted only on the first.
-// "h_out" is "h_in" + 1 and "c_out" is "c_in" + 2, so the states count the steps taken.
+// How they decide: the encoder output carries per frame the codes (ids) of two candidate tokens,
+// the blank 1026 where the script has none, which the joint scores 3 and 2 beside the blank's 1.
+// The decoder embeds its input token (its id in element 0 of its output's last step), which the
+// joint turns into a penalty on every candidate equal to it before its ArgMax. So with the default
+// penalty of -3 a scripted token is emitted once and then the next scripted token or the blank
+// wins; with a penalty of 0 the first token repeats up to the symbol limit. The penalty lasts while
+// the token is the last one emitted, so one token scripted on two frames in a row is emitted only
+// on the first. "h_out" is "h_in" + 1 and "c_out" is "c_in" + 2, so the states count the steps
+// taken.
 namespace testsupport {
 
 inline constexpr std::int64_t kTransducerBlankId = 1026;
 inline constexpr std::int64_t kTransducerEouId = 1024;
-inline constexpr std::int64_t kTransducerLogits = 1027;
+inline constexpr std::int64_t kTransducerEncoderFeatures = 2;
 inline constexpr std::int64_t kTransducerHidden = 640;
 
 struct TransducerStandIn {
   // Added to the logit of the token the decoder was given.
   float penalty = -3;
-  // U of the decoder's "decoder" output. Steps before the last carry a decoy that makes the joint
-  // decide token 9 wherever they reach it.
+  // U of the decoder's "decoder" output. Steps before the last embed a decoy, token 9, so that a
+  // joint given one of them penalises the wrong token.
   std::int64_t decoderSteps = 1;
   // Outputs published under another name ("<name>_absent"), so that a reader finds them missing.
   std::set<std::string> missingOutputs;
@@ -57,10 +58,10 @@ struct TransducerModels {
 };
 TransducerModels loadTransducerStandIns(const std::filesystem::path& folder, const TransducerStandIn& standIn = {});
 
-// An encoder output float32 [1, 1027, T] for the stand-ins, one frame per entry of `script`: the
+// An encoder output float32 [1, 2, T] for the stand-ins, one frame per entry of `script`: the
 // tokens that frame should emit, in order (at most two; none for a blank frame). With `frameMajor`
-// the array lies on memory of its own in frame-major order (strides [1027 T, 1, 1027]), so that a
-// reader must follow the strides.
+// the array lies on caller memory in frame-major order (strides [2 T, 1, 2]), so that a reader must
+// follow the strides.
 std::shared_ptr<platform::MLMultiArray> transducerEncoderOutput(const std::vector<std::vector<std::int64_t>>& script,
                                                                 bool frameMajor = false);
 

@@ -26,13 +26,12 @@ std::shared_ptr<MLMultiArray> int32Array(std::vector<std::int64_t> shape, std::i
   return array;
 }
 
-// The decoder's inputs; the fused model takes the same without "target_length".
+// The decoder's inputs; the fused model takes them without "target_length".
 Arrays prepareDecoderInput(std::int32_t lastToken, const std::shared_ptr<MLMultiArray>& h,
-                           const std::shared_ptr<MLMultiArray>& c) {
-  return {{"targets", int32Array({1, 1}, lastToken)},
-          {"target_length", int32Array({1}, 1)},
-          {"h_in", h},
-          {"c_in", c}};
+                           const std::shared_ptr<MLMultiArray>& c, bool withTargetLength) {
+  Arrays inputs{{"targets", int32Array({1, 1}, lastToken)}, {"h_in", h}, {"c_in", c}};
+  if (withTargetLength) inputs.emplace("target_length", int32Array({1}, 1));
+  return inputs;
 }
 
 std::shared_ptr<MLMultiArray> requireOutput(const platform::MLFeatureProvider& output, const std::string& name) {
@@ -145,7 +144,7 @@ std::shared_ptr<MLMultiArray> RnntDecoder::sliceDecoderStep(const std::shared_pt
 
 RnntDecoder::StepResult RnntDecoder::runReferenceStep(const std::shared_ptr<MLMultiArray>& encoderStep) const {
   const auto decoded = decoderModel_->prediction(
-      platform::MLDictionaryFeatureProvider(prepareDecoderInput(lastToken_, hState_, cState_)));
+      platform::MLDictionaryFeatureProvider(prepareDecoderInput(lastToken_, hState_, cState_, true)));
   const auto decoderStep = sliceDecoderStep(requireOutput(*decoded, "decoder"));
   const auto joined = jointModel_->prediction(
       platform::MLDictionaryFeatureProvider(Arrays{{"encoder_step", encoderStep}, {"decoder_step", decoderStep}}));
@@ -159,9 +158,8 @@ RnntDecoder::StepResult RnntDecoder::runReferenceStep(const std::shared_ptr<MLMu
 
 RnntDecoder::StepResult RnntDecoder::runFusedStep(const platform::MLModel& fused,
                                                   const std::shared_ptr<MLMultiArray>& encoderStep) const {
-  Arrays inputs = prepareDecoderInput(lastToken_, hState_, cState_);
-  inputs.erase("target_length");
-  inputs["encoder_step"] = encoderStep;
+  Arrays inputs = prepareDecoderInput(lastToken_, hState_, cState_, false);
+  inputs.emplace("encoder_step", encoderStep);
   const auto output = fused.prediction(platform::MLDictionaryFeatureProvider(inputs));
   const auto tokenId = requireOutput(*output, "token_id");
   StepResult step;

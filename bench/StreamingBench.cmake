@@ -1,0 +1,3 @@
+velto_add_benchmark(bench_streaming
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RnntDecoderBench.cpp
+  LIBS tesselaudio test_support)
