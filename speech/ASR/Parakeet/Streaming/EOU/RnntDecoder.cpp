@@ -41,7 +41,6 @@ std::shared_ptr<MLMultiArray> requireOutput(const platform::MLFeatureProvider& o
   return array;
 }
 
-std::int32_t tokenOf(const MLMultiArray& tokenId) { return tokenId[0].int32Value(); }
 
 // The decoder only reads [1, D, T] float32 through its strides; anything else is refused before a
 // single element is read.
@@ -142,18 +141,23 @@ std::shared_ptr<MLMultiArray> RnntDecoder::sliceDecoderStep(const std::shared_pt
   return step;
 }
 
+RnntDecoder::StepResult RnntDecoder::collectStep(const platform::MLFeatureProvider& tokenOutput,
+                                                 const platform::MLFeatureProvider& stateOutput) {
+  const auto tokenId = requireOutput(tokenOutput, "token_id");
+  StepResult step;
+  step.hState = requireOutput(stateOutput, "h_out");
+  step.cState = requireOutput(stateOutput, "c_out");
+  step.tokenId = (*tokenId)[0].int32Value();
+  return step;
+}
+
 RnntDecoder::StepResult RnntDecoder::runReferenceStep(const std::shared_ptr<MLMultiArray>& encoderStep) const {
   const auto decoded = decoderModel_->prediction(
       platform::MLDictionaryFeatureProvider(prepareDecoderInput(lastToken_, hState_, cState_, true)));
   const auto decoderStep = sliceDecoderStep(requireOutput(*decoded, "decoder"));
   const auto joined = jointModel_->prediction(
       platform::MLDictionaryFeatureProvider(Arrays{{"encoder_step", encoderStep}, {"decoder_step", decoderStep}}));
-  const auto tokenId = requireOutput(*joined, "token_id");
-  StepResult step;
-  step.hState = requireOutput(*decoded, "h_out");
-  step.cState = requireOutput(*decoded, "c_out");
-  step.tokenId = tokenOf(*tokenId);
-  return step;
+  return collectStep(*joined, *decoded);
 }
 
 RnntDecoder::StepResult RnntDecoder::runFusedStep(const platform::MLModel& fused,
@@ -161,12 +165,7 @@ RnntDecoder::StepResult RnntDecoder::runFusedStep(const platform::MLModel& fused
   Arrays inputs = prepareDecoderInput(lastToken_, hState_, cState_, false);
   inputs.emplace("encoder_step", encoderStep);
   const auto output = fused.prediction(platform::MLDictionaryFeatureProvider(inputs));
-  const auto tokenId = requireOutput(*output, "token_id");
-  StepResult step;
-  step.hState = requireOutput(*output, "h_out");
-  step.cState = requireOutput(*output, "c_out");
-  step.tokenId = tokenOf(*tokenId);
-  return step;
+  return collectStep(*output, *output);
 }
 
 }  // namespace tesselaudio

@@ -8,8 +8,9 @@
 #include "platform/ml/MLMultiArray.h"
 
 namespace platform {
+class MLFeatureProvider;
 class MLModel;
-}
+}  // namespace platform
 
 namespace tesselaudio {
 
@@ -93,6 +94,9 @@ class RnntDecoder {
                                                                     std::int64_t hiddenDim);
   static std::shared_ptr<platform::MLMultiArray> sliceDecoderStep(
       const std::shared_ptr<platform::MLMultiArray>& decoderOutput);
+  // Reads "token_id", then "h_out" and "c_out", in that order. Throws missingOutput.
+  static StepResult collectStep(const platform::MLFeatureProvider& tokenOutput,
+                                const platform::MLFeatureProvider& stateOutput);
   StepResult runReferenceStep(const std::shared_ptr<platform::MLMultiArray>& encoderStep) const;
   StepResult runFusedStep(const platform::MLModel& fused,
                           const std::shared_ptr<platform::MLMultiArray>& encoderStep) const;
