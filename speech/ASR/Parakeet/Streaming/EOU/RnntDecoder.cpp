@@ -41,7 +41,6 @@ std::shared_ptr<MLMultiArray> requireOutput(const platform::MLFeatureProvider& o
   return array;
 }
 
-
 // The decoder only reads [1, D, T] float32 through its strides; anything else is refused before a
 // single element is read.
 void checkEncoderOutput(const MLMultiArray& encoderOutput, std::int64_t skipFrames) {
