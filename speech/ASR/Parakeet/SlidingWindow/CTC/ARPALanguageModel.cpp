@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "platform/text/DoubleText.h"
@@ -17,8 +19,15 @@ namespace tesselaudio {
 namespace {
 
 bool isAscii(std::string_view bytes) {
-  for (const char c : bytes) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  constexpr uint64_t kHighBits = 0x8080808080808080ULL;
+  size_t i = 0;
+  for (; i + 8 <= bytes.size(); i += 8) {
+    uint64_t word = 0;
+    std::memcpy(&word, bytes.data() + i, 8);
+    if ((word & kHighBits) != 0) return false;
+  }
+  for (; i < bytes.size(); ++i) {
+    if (static_cast<unsigned char>(bytes[i]) >= 0x80) return false;
   }
   return true;
 }
@@ -141,32 +150,59 @@ void splitAtTabs(std::string_view line, std::vector<std::string_view>& fields) {
   }
 }
 
-template <class Value>
-Value& entryFor(ARPALanguageModel::WordTable<Value>& table, std::string_view word) {
-  const auto found = table.find(word);
-  if (found != table.end()) return found->second;
-  return table.try_emplace(std::string(word)).first->second;
-}
-
 void warnMalformed(std::string_view line) {
   ARPALanguageModel::logger().warning("Skipping malformed ARPA line: " + std::string(line));
 }
 
-void readDataLine(ARPALanguageModel& model, Section section, std::string_view line,
-                  std::vector<std::string_view>& fields) {
-  splitAtTabs(line, fields);
-  const auto log10Prob = floatField(fields[0]);
-  if (!log10Prob) {
-    warnMalformed(line);
-    return;
+// Fills a model from the lines of a file, one at a time.
+class ModelFiller {
+ public:
+  explicit ModelFiller(ARPALanguageModel& model) : model_(model) {}
+
+  // Takes one trimmed line; false once the model is complete.
+  bool take(std::string_view line) {
+    if (line.empty() || line.starts_with("\\data\\")) return true;
+    if (line == "\\end\\") return false;
+    if (line.starts_with('\\')) {
+      section_ = sectionNamed(line);
+      return true;
+    }
+    if (!line.starts_with("ngram ")) takeDataLine(line);
+    return true;
   }
-  const float logProb = *log10Prob * ARPALanguageModel::log10ToNat;
-  if (section == Section::unigrams && fields.size() >= 2) {
-    entryFor(model.unigrams, fields[1]) = {logProb, backoffField(fields, 2)};
-  } else if (section == Section::bigrams && fields.size() >= 3) {
-    entryFor(entryFor(model.bigrams, fields[1]), fields[2]) = {logProb, backoffField(fields, 3)};
+
+ private:
+  void takeDataLine(std::string_view line) {
+    splitAtTabs(line, fields_);
+    const auto log10Prob = floatField(fields_[0]);
+    if (!log10Prob) {
+      warnMalformed(line);
+      return;
+    }
+    const float logProb = *log10Prob * ARPALanguageModel::log10ToNat;
+    if (section_ == Section::unigrams && fields_.size() >= 2) {
+      model_.unigrams[fields_[1]] = {logProb, backoffField(fields_, 2)};
+    } else if (section_ == Section::bigrams && fields_.size() >= 3) {
+      following(fields_[1])[fields_[2]] = {logProb, backoffField(fields_, 3)};
+    }
   }
-}
+
+  // Bigrams come grouped by their previous word, so the last table found is usually the one. The
+  // pointer is taken again after every insertion into model_.bigrams, which may move its tables.
+  ARPALanguageModel::WordTable<ARPALanguageModel::Entry>& following(std::string_view previousWord) {
+    if (lastFollowing_ == nullptr || lastPreviousWord_ != previousWord) {
+      lastFollowing_ = &model_.bigrams[previousWord];
+      lastPreviousWord_ = previousWord;
+    }
+    return *lastFollowing_;
+  }
+
+  ARPALanguageModel& model_;
+  Section section_ = Section::none;
+  std::vector<std::string_view> fields_;
+  std::string lastPreviousWord_;
+  ARPALanguageModel::WordTable<ARPALanguageModel::Entry>* lastFollowing_ = nullptr;
+};
 
 }  // namespace
 
@@ -178,23 +214,14 @@ const AppLogger& ARPALanguageModel::logger() {
 ARPALanguageModel ARPALanguageModel::load(const std::filesystem::path& from) {
   ARPALineReader reader(from);
   ARPALanguageModel model;
-  Section section = Section::none;
-  std::vector<std::string_view> fields;
+  ModelFiller filler(model);
   while (const auto line = reader.readLine()) {
     // One damaged line must not cost the rest of the model.
     if (!line->wellFormed) {
       warnMalformed(platform::text::repairedUtf8(line->text));
       continue;
     }
-    const std::string_view text = line->text;
-    if (text.empty() || text.starts_with("\\data\\")) continue;
-    if (text == "\\end\\") break;
-    if (text.starts_with('\\')) {
-      section = sectionNamed(text);
-      continue;
-    }
-    if (text.starts_with("ngram ")) continue;
-    readDataLine(model, section, text, fields);
+    if (!filler.take(line->text)) break;
   }
   return model;
 }
@@ -202,16 +229,13 @@ ARPALanguageModel ARPALanguageModel::load(const std::filesystem::path& from) {
 float ARPALanguageModel::score(std::string_view word, std::optional<std::string_view> prev) const {
   float backoff = 0;
   if (prev) {
-    const auto following = bigrams.find(*prev);
-    if (following != bigrams.end()) {
-      const auto bigram = following->second.find(word);
-      if (bigram != following->second.end()) return bigram->second.logProb;
+    if (const auto* following = bigrams.find(*prev)) {
+      if (const Entry* bigram = following->find(word)) return bigram->logProb;
     }
-    const auto previous = unigrams.find(*prev);
-    if (previous != unigrams.end()) backoff = previous->second.backoff;
+    if (const Entry* previous = unigrams.find(*prev)) backoff = previous->backoff;
   }
-  const auto unigram = unigrams.find(word);
-  return backoff + (unigram != unigrams.end() ? unigram->second.logProb : unkLogProb);
+  const Entry* unigram = unigrams.find(word);
+  return backoff + (unigram != nullptr ? unigram->logProb : unkLogProb);
 }
 
 }  // namespace tesselaudio

@@ -19,23 +19,14 @@
 // replaces the earlier one.
 
 #include <filesystem>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
+#include "speech/ASR/Parakeet/SlidingWindow/CTC/ARPAWordTable.h"
 #include "speech/Shared/AppLogger.h"
 
 namespace tesselaudio {
-
-namespace detail {
-// Lets the tables be searched with a string_view without building a string.
-struct ARPAWordHash {
-  using is_transparent = void;
-  size_t operator()(std::string_view word) const { return std::hash<std::string_view>{}(word); }
-};
-}  // namespace detail
 
 // A word bigram language model with unigram back-off weights, read from an ARPA file. An immutable
 // value once loaded: concurrent searches may share one model and call score() from any thread.
@@ -52,7 +43,7 @@ struct ARPALanguageModel {
   };
 
   template <class Value>
-  using WordTable = std::unordered_map<std::string, Value, detail::ARPAWordHash, std::equal_to<>>;
+  using WordTable = ARPAWordTable<Value>;
 
   // ln 10 as a float: every value read from a file is multiplied by it.
   static constexpr float log10ToNat = 2.3025851F;

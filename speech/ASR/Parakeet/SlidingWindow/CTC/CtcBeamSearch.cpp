@@ -32,10 +32,26 @@ float scoreAt(std::span<const float> row, int id) {
   return id >= 0 && static_cast<size_t>(id) < row.size() ? row[static_cast<size_t>(id)] : kNegativeInfinity;
 }
 
-// A beam with the hash of its prefix, kept up to date as the prefix grows.
+// A beam that survived pruning, with the hash of its prefix and its word pieces joined.
 struct Hypothesis {
   CtcBeam beam;
   size_t hash = 0;
+  std::string word;
+};
+
+constexpr int kNoToken = -1;
+
+// A beam of the next frame before pruning: the prefix of beam `parent`, followed by `token` unless
+// that is kNoToken. Its prefix and word pieces are made only if it survives the pruning.
+struct Expansion {
+  size_t parent = 0;
+  int token = kNoToken;
+  size_t hash = 0;
+  float pBlank = kNegativeInfinity;
+  float pNonBlank = kNegativeInfinity;
+  float lmScore = 0;
+
+  float total() const { return logAddExp(pBlank, pNonBlank) + lmScore; }
 };
 
 size_t extendedHash(size_t hash, int token) {
@@ -47,41 +63,48 @@ bool extends(const std::vector<int>& longer, const std::vector<int>& prefix, int
          std::equal(prefix.begin(), prefix.end(), longer.begin());
 }
 
-// The beams of one frame keyed by prefix, in the order they were first made (so that the stable
-// pruning after it is deterministic).
-class BeamTable {
+// The expansions of one frame keyed by prefix, in the order they were first made (so that the
+// stable pruning after it is deterministic).
+class ExpansionTable {
  public:
-  explicit BeamTable(size_t expected) {
+  ExpansionTable(const std::vector<Hypothesis>& beams, size_t expected) : beams_(beams) {
     size_t capacity = 16;
     while (capacity < expected * 2) capacity *= 2;
     slots_.assign(capacity, kEmpty);
     entries_.reserve(expected);
   }
 
-  // The entry of `from`'s prefix, or of it followed by `token`, and the slot where it belongs.
-  std::pair<Hypothesis*, size_t> find(const Hypothesis& from, std::optional<int> token, size_t hash) {
+  // The expansion of beam `parent`'s prefix followed by `token` (or not), and the slot where it
+  // belongs when there is none yet.
+  std::pair<Expansion*, size_t> find(size_t parent, int token, size_t hash) {
     const size_t mask = slots_.size() - 1;
     for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
       if (slots_[slot] == kEmpty) return {nullptr, slot};
-      Hypothesis& entry = entries_[slots_[slot]];
-      if (entry.hash != hash) continue;
-      const bool same = token ? extends(entry.beam.prefix, from.beam.prefix, *token)
-                              : entry.beam.prefix == from.beam.prefix;
-      if (same) return {&entry, slot};
+      Expansion& entry = entries_[slots_[slot]];
+      if (entry.hash == hash && samePrefix(entry, parent, token)) return {&entry, slot};
     }
   }
 
-  // REQUIRES: `slot` came from find() for this hypothesis's prefix, with nothing added since.
-  void add(size_t slot, Hypothesis hypothesis) {
+  // REQUIRES: `slot` came from find() for this expansion's prefix, with nothing added since.
+  void add(size_t slot, const Expansion& expansion) {
     slots_[slot] = entries_.size();
-    entries_.push_back(std::move(hypothesis));
+    entries_.push_back(expansion);
     if (entries_.size() * 2 > slots_.size()) rehash();
   }
 
-  std::vector<Hypothesis> take() { return std::move(entries_); }
+  const std::vector<Expansion>& entries() const { return entries_; }
 
  private:
   static constexpr size_t kEmpty = std::numeric_limits<size_t>::max();
+
+  // The beams have distinct prefixes, so two expansions can only meet when one extends a beam's
+  // prefix to another beam's.
+  bool samePrefix(const Expansion& entry, size_t parent, int token) const {
+    if (entry.parent == parent && entry.token == token) return true;
+    if ((entry.token == kNoToken) == (token == kNoToken)) return false;
+    if (token == kNoToken) return extends(beams_[parent].beam.prefix, beams_[entry.parent].beam.prefix, entry.token);
+    return extends(beams_[entry.parent].beam.prefix, beams_[parent].beam.prefix, token);
+  }
 
   void rehash() {
     slots_.assign(slots_.size() * 2, kEmpty);
@@ -93,7 +116,8 @@ class BeamTable {
     }
   }
 
-  std::vector<Hypothesis> entries_;
+  const std::vector<Hypothesis>& beams_;
+  std::vector<Expansion> entries_;
   std::vector<size_t> slots_;
 };
 
@@ -141,8 +165,9 @@ class PrefixBeamSearch {
     beams[0].beam = CtcBeam{.prefix = {}, .pBlank = 0, .pNonBlank = kNegativeInfinity, .lmScore = 0,
                             .wordPieces = {}, .prevWord = std::nullopt};
     for (const auto& row : frames.rows) {
-      beams = expanded(beams, row, picker.best(row, tokenCandidates));
-      pruneTo(beams, beamWidth);
+      ExpansionTable next(beams, beams.size() * (std::min(tokenCandidates, row.size()) + 2));
+      expand(beams, row, picker.best(row, tokenCandidates), next);
+      beams = survivors(beams, next.entries(), beamWidth);
       if (beams.empty()) return {};
     }
     if (lm_) scoreLastWords(beams);
@@ -152,107 +177,107 @@ class PrefixBeamSearch {
  private:
   enum class Field { blank, nonBlank };
 
-  std::vector<Hypothesis> expanded(const std::vector<Hypothesis>& beams, std::span<const float> row,
-                                   const std::vector<std::pair<float, int>>& candidates) const {
+  void expand(const std::vector<Hypothesis>& beams, std::span<const float> row,
+              const std::vector<std::pair<float, int>>& candidates, ExpansionTable& next) const {
     const float blank = scoreAt(row, blankId_);
-    BeamTable next(beams.size() * (candidates.size() + 1));
-    for (const Hypothesis& from : beams) {
-      const float total = from.beam.totalAcoustic();
-      contribute(next, from, std::nullopt, Field::blank, blank + total);
-      const std::optional<int> last = from.beam.lastToken();
+    for (size_t parent = 0; parent < beams.size(); ++parent) {
+      const CtcBeam& beam = beams[parent].beam;
+      const float total = beam.totalAcoustic();
+      std::optional<float> completion;  // of the parent's word, worked out once
+      auto contribute = [&](int token, Field field, float value) {
+        const size_t hash = token == kNoToken ? beams[parent].hash : extendedHash(beams[parent].hash, token);
+        const auto [entry, slot] = next.find(parent, token, hash);
+        if (entry) {
+          float& target = field == Field::blank ? entry->pBlank : entry->pNonBlank;
+          target = logAddExp(target, value);
+          return;
+        }
+        Expansion made{.parent = parent, .token = token, .hash = hash, .lmScore = beam.lmScore};
+        (field == Field::blank ? made.pBlank : made.pNonBlank) = value;
+        if (token != kNoToken && lm_ && startsWord(token) && !beams[parent].word.empty()) {
+          if (!completion) completion = wordScore(beams[parent].word, beam.prevWord);
+          made.lmScore += *completion;
+        }
+        next.add(slot, made);
+      };
+      contribute(kNoToken, Field::blank, blank + total);
+      const std::optional<int> last = beam.lastToken();
       for (const auto& [p, token] : candidates) {
         if (last == token) {
           // The token goes on, and after a blank it starts again.
-          contribute(next, from, std::nullopt, Field::nonBlank, from.beam.pNonBlank + p);
-          contribute(next, from, token, Field::nonBlank, from.beam.pBlank + p);
+          contribute(kNoToken, Field::nonBlank, beam.pNonBlank + p);
+          contribute(token, Field::nonBlank, beam.pBlank + p);
         } else {
-          contribute(next, from, token, Field::nonBlank, total + p);
+          contribute(token, Field::nonBlank, total + p);
         }
       }
     }
-    return next.take();
   }
 
-  // Adds `value` to the entry of `from`'s prefix (followed by `token` when given), making the entry
-  // when it is new; an existing entry keeps everything but the field it merges into.
-  void contribute(BeamTable& table, const Hypothesis& from, std::optional<int> token, Field field,
-                  float value) const {
-    const size_t hash = token ? extendedHash(from.hash, *token) : from.hash;
-    const auto [entry, slot] = table.find(from, token, hash);
-    if (entry) {
-      float& target = field == Field::blank ? entry->beam.pBlank : entry->beam.pNonBlank;
-      target = logAddExp(target, value);
-      return;
-    }
-    Hypothesis made;
-    made.hash = hash;
-    if (token) {
-      made.beam = extension(from.beam, *token);
-    } else {
-      made.beam = from.beam;
-    }
-    made.beam.pBlank = field == Field::blank ? value : kNegativeInfinity;
-    made.beam.pNonBlank = field == Field::nonBlank ? value : kNegativeInfinity;
-    table.add(slot, std::move(made));
+  // The `beamWidth` expansions of highest total (the earlier made first among equals), made beams.
+  std::vector<Hypothesis> survivors(const std::vector<Hypothesis>& beams, const std::vector<Expansion>& expansions,
+                                    size_t beamWidth) const {
+    std::vector<std::pair<float, size_t>> ranked;
+    ranked.reserve(expansions.size());
+    for (size_t i = 0; i < expansions.size(); ++i) ranked.emplace_back(expansions[i].total(), i);
+    std::stable_sort(ranked.begin(), ranked.end(),
+                     [](const auto& a, const auto& b) { return ranksBefore(a.first, b.first); });
+    ranked.resize(std::min(beamWidth, ranked.size()));
+    std::vector<Hypothesis> kept;
+    kept.reserve(ranked.size());
+    for (const auto& [total, index] : ranked) kept.push_back(made(beams, expansions[index]));
+    return kept;
   }
 
-  // `from` followed by `token`, with the word bookkeeping that the language model needs.
-  CtcBeam extension(const CtcBeam& from, int token) const {
-    CtcBeam beam;
-    beam.prefix.reserve(from.prefix.size() + 1);
-    beam.prefix = from.prefix;
+  Hypothesis made(const std::vector<Hypothesis>& beams, const Expansion& expansion) const {
+    const Hypothesis& parent = beams[expansion.parent];
+    Hypothesis hypothesis = expansion.token == kNoToken ? parent : extension(parent, expansion.token);
+    hypothesis.hash = expansion.hash;
+    hypothesis.beam.pBlank = expansion.pBlank;
+    hypothesis.beam.pNonBlank = expansion.pNonBlank;
+    hypothesis.beam.lmScore = expansion.lmScore;
+    return hypothesis;
+  }
+
+  // `parent` followed by `token`, with the word bookkeeping that the language model needs.
+  Hypothesis extension(const Hypothesis& parent, int token) const {
+    Hypothesis hypothesis;
+    CtcBeam& beam = hypothesis.beam;
+    beam.prefix.reserve(parent.beam.prefix.size() + 1);
+    beam.prefix = parent.beam.prefix;
     beam.prefix.push_back(token);
-    beam.lmScore = from.lmScore;
-    beam.prevWord = from.prevWord;
-    if (!lm_) {
-      beam.wordPieces = from.wordPieces;
-      return beam;
-    }
-    const auto found = vocabulary_.find(token);
-    const std::string_view piece = found != vocabulary_.end() ? std::string_view(found->second) : std::string_view();
+    beam.prevWord = parent.beam.prevWord;
+    if (!lm_) return hypothesis;
+    const std::string_view piece = pieceOf(token);
     if (!piece.starts_with(kWordBoundary)) {
-      beam.wordPieces = from.wordPieces;
+      beam.wordPieces = parent.beam.wordPieces;
       beam.wordPieces.emplace_back(piece);
-      return beam;
+      hypothesis.word = parent.word + std::string(piece);
+      return hypothesis;
     }
-    std::string word = joined(from.wordPieces);
-    if (!word.empty()) {
-      beam.lmScore += wordScore(word, from.prevWord);
-      beam.prevWord = std::move(word);
-    }
-    if (piece.size() > kWordBoundary.size()) beam.wordPieces.emplace_back(piece.substr(kWordBoundary.size()));
-    return beam;
+    if (!parent.word.empty()) beam.prevWord = parent.word;
+    const std::string_view rest = piece.substr(kWordBoundary.size());
+    if (!rest.empty()) beam.wordPieces.emplace_back(rest);
+    hypothesis.word = rest;
+    return hypothesis;
   }
+
+  std::string_view pieceOf(int token) const {
+    const auto found = vocabulary_.find(token);
+    return found != vocabulary_.end() ? std::string_view(found->second) : std::string_view();
+  }
+
+  bool startsWord(int token) const { return pieceOf(token).starts_with(kWordBoundary); }
 
   float wordScore(std::string_view word, const std::optional<std::string>& prevWord) const {
     const auto previous = prevWord ? std::optional<std::string_view>(*prevWord) : std::nullopt;
     return wordBonus_ + lmWeight_ * lm_->score(word, previous);
   }
 
-  static std::string joined(const std::vector<std::string>& pieces) {
-    std::string word;
-    for (const auto& piece : pieces) word += piece;
-    return word;
-  }
-
-  static void pruneTo(std::vector<Hypothesis>& beams, size_t beamWidth) {
-    std::vector<std::pair<float, size_t>> ranked;
-    ranked.reserve(beams.size());
-    for (size_t i = 0; i < beams.size(); ++i) ranked.emplace_back(beams[i].beam.total(), i);
-    std::stable_sort(ranked.begin(), ranked.end(),
-                     [](const auto& a, const auto& b) { return ranksBefore(a.first, b.first); });
-    ranked.resize(std::min(beamWidth, ranked.size()));
-    std::vector<Hypothesis> kept;
-    kept.reserve(ranked.size());
-    for (const auto& [total, index] : ranked) kept.push_back(std::move(beams[index]));
-    beams = std::move(kept);
-  }
-
   // The word still in progress after the last frame counts too.
   void scoreLastWords(std::vector<Hypothesis>& beams) const {
     for (Hypothesis& hypothesis : beams) {
-      const std::string word = joined(hypothesis.beam.wordPieces);
-      if (!word.empty()) hypothesis.beam.lmScore += wordScore(word, hypothesis.beam.prevWord);
+      if (!hypothesis.word.empty()) hypothesis.beam.lmScore += wordScore(hypothesis.word, hypothesis.beam.prevWord);
     }
   }
 
