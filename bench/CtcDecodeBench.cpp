@@ -5,6 +5,7 @@
 //   BM_ArpaLoad                       loading a 20 MB ARPA file ...
 //   BM_ArpaLoad_Baseline              ... beside reading its lines with std::getline and nothing else.
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -96,7 +97,7 @@ void BM_BeamSearch_Baseline(benchmark::State& state) {
 BENCHMARK(BM_BeamSearch_Baseline)->Arg(1000)->Unit(benchmark::kMillisecond);
 
 // The log10 value of entry `i` with seven decimals, as ARPA tools write them.
-std::string arpaValue(int i) { return "-" + std::to_string(1 + i % 5) + "." + std::to_string(1000000 + (i * 7919) % 9000000); }
+std::string arpaValue(int i) { return "-" + std::to_string(1 + i % 5) + "." + std::to_string(1000000 + (static_cast<int64_t>(i) * 7919) % 9000000); }
 
 // A 20 MB ARPA file of a 5,000-word bigram model as tools write one: every word a unigram with a
 // back-off, then about 150 bigrams per previous word, grouped by it. Written once, removed at exit.
