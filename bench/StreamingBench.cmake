@@ -1,3 +1,3 @@
 velto_add_benchmark(bench_streaming
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RnntDecoderBench.cpp
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/RnntDecoderBench.cpp ${CMAKE_CURRENT_LIST_DIR}/LogitsArgmaxBench.cpp
   LIBS tesselaudio test_support)

@@ -66,17 +66,6 @@ int argmax(const T* row, size_t width) {
   return static_cast<int>(best);
 }
 
-// Rows [0, rows) of float16 logits as float32, converted once into one dense buffer.
-std::vector<float> float16Rows(const MLMultiArray& logits, const Layout& layout, size_t rows) {
-  std::vector<float> converted(rows * layout.width);
-  const auto* data = static_cast<const uint16_t*>(logits.dataPointer());
-  for (size_t t = 0; t < rows; ++t) {
-    platform::convertFloat16ToFloat(data + static_cast<int64_t>(t) * layout.rowStride, converted.data() + t * layout.width,
-                                    layout.width);
-  }
-  return converted;
-}
-
 template <class T>
 void readRow(const MLMultiArray& logits, const Layout& layout, size_t t, T* out) {
   const int64_t start = static_cast<int64_t>(t) * layout.rowStride;
@@ -99,8 +88,13 @@ std::vector<int> argmaxPerFrame(const MLMultiArray& logits, int frames) {
     const auto* data = static_cast<const float*>(logits.dataPointer());
     for (size_t t = 0; t < rows; ++t) ids.push_back(argmax(data + static_cast<int64_t>(t) * layout.rowStride, layout.width));
   } else if (readsInPlace(logits, layout, MLMultiArrayDataType::float16)) {
-    const std::vector<float> converted = float16Rows(logits, layout, rows);
-    for (size_t t = 0; t < rows; ++t) ids.push_back(argmax(converted.data() + t * layout.width, layout.width));
+    // One row at a time through a buffer that stays in cache.
+    const auto* data = static_cast<const uint16_t*>(logits.dataPointer());
+    std::vector<float> row(layout.width);
+    for (size_t t = 0; t < rows; ++t) {
+      platform::convertFloat16ToFloat(data + static_cast<int64_t>(t) * layout.rowStride, row.data(), layout.width);
+      ids.push_back(argmax(row.data(), layout.width));
+    }
   } else {
     std::vector<double> row(layout.width);
     for (size_t t = 0; t < rows; ++t) {

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -66,6 +67,17 @@ TEST(Float16Test, EveryHalfValueSurvivesTheRoundTrip) {
     const float value = floatFromFloat16(half);
     if (std::isnan(value)) continue;
     ASSERT_EQ(float16FromFloat(value), half) << "bits " << bits;
+  }
+}
+
+TEST(Float16Test, ArrayConversionMatchesSingleValuesBitForBit) {
+  std::vector<uint16_t> halves(0x10000);
+  for (uint32_t bits = 0; bits <= 0xffff; ++bits) halves[bits] = static_cast<uint16_t>(bits);
+  std::vector<float> floats(halves.size());
+  convertFloat16ToFloat(halves.data(), floats.data(), halves.size());
+  for (uint32_t bits = 0; bits <= 0xffff; ++bits) {
+    ASSERT_EQ(std::bit_cast<uint32_t>(floats[bits]), std::bit_cast<uint32_t>(floatFromFloat16(halves[bits])))
+        << "bits " << bits;
   }
 }
 
