@@ -219,24 +219,27 @@ std::shared_ptr<DiarizerTimeline> SortformerDiarizer::processComplete(
     std::span<const float> samples, std::optional<double> sourceSampleRate,
     std::optional<bool> keepingEnrolledSpeakers, bool finalizeOnCompletion,
     ProgressCallback progressCallback, std::stop_token stop) {
-  auto audio = normalizeSamples(samples, sourceSampleRate);
+  // Audio already at the model's rate is read where it lies: a recording of hours is not copied.
+  std::vector<float> resampled;
+  const bool resampling = sourceSampleRate && *sourceSampleRate != static_cast<double>(config_.sampleRate);
+  if (resampling) resampled = normalizeSamples(samples, sourceSampleRate);
   std::scoped_lock lock(mutex_);
-  return processCompleteLocked(std::move(audio), keepingEnrolledSpeakers, finalizeOnCompletion,
-                               progressCallback, stop);
+  return processCompleteLocked(resampling ? std::span<const float>(resampled) : samples, keepingEnrolledSpeakers,
+                               finalizeOnCompletion, progressCallback, stop);
 }
 
 std::shared_ptr<DiarizerTimeline> SortformerDiarizer::processComplete(
     const std::filesystem::path& audioFileURL, std::optional<bool> keepingEnrolledSpeakers,
     bool finalizeOnCompletion, ProgressCallback progressCallback, std::stop_token stop) {
   const AudioConverter converter(static_cast<double>(config_.sampleRate), false);
-  auto audio = converter.resampleAudioFile(audioFileURL);
+  const auto audio = converter.resampleAudioFile(audioFileURL);
   std::scoped_lock lock(mutex_);
-  return processCompleteLocked(std::move(audio), keepingEnrolledSpeakers, finalizeOnCompletion,
+  return processCompleteLocked(audio, keepingEnrolledSpeakers, finalizeOnCompletion,
                                progressCallback, stop);
 }
 
 std::shared_ptr<DiarizerTimeline> SortformerDiarizer::processCompleteLocked(
-    std::vector<float> audio, std::optional<bool> keepingEnrolledSpeakers,
+    std::span<const float> audio, std::optional<bool> keepingEnrolledSpeakers,
     bool finalizeOnCompletion, const ProgressCallback& progressCallback, std::stop_token stop) {
   if (!models_) throw SortformerError::notInitialized();
   // An enrolled voice lives in the streaming state; keep it unless the session has moved on.

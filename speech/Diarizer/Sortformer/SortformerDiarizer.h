@@ -175,7 +175,7 @@ class SortformerDiarizer final : public Diarizer {
   void makeStreamingChunkLocked(bool isFinal, ChunkPredictions& into, std::stop_token stop);
   std::optional<DiarizerTimelineUpdate> processLocked(std::stop_token stop);
   std::optional<DiarizerTimelineUpdate> handOverLocked(const ChunkPredictions& predictions);
-  std::shared_ptr<DiarizerTimeline> processCompleteLocked(std::vector<float> audio,
+  std::shared_ptr<DiarizerTimeline> processCompleteLocked(std::span<const float> audio,
                                                           std::optional<bool> keepingEnrolledSpeakers,
                                                           bool finalizeOnCompletion,
                                                           const ProgressCallback& progressCallback,
