@@ -562,7 +562,13 @@ std::shared_ptr<platform::MLModel> openCompiledModel(const fs::path& contentsOf,
   try {
     return std::make_shared<platform::MLModel>(contentsOf, configuration);
   } catch (const platform::MLModelError& error) {
-    if (error.errorCode() != platform::MLModelError::Code::unsupportedModelFormat) throw;
+    // Files this build cannot run come back the same from the hub: keep them rather than download again.
+    using Code = platform::MLModelError::Code;
+    const Code code = error.errorCode();
+    if (code != Code::unsupportedModelFormat && code != Code::unsupportedOperator &&
+        code != Code::unsupportedElementType) {
+      throw;
+    }
     throw UnsupportedModelFormatError(contentsOf, std::current_exception());
   }
 }

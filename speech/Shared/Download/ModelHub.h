@@ -168,8 +168,9 @@ ModelMap loadModelsOnce(Repo repo, const std::vector<std::string>& modelNames,
 
 // The one bundle-opening step of model delivery, also for engines that open bundles outside
 // loadModels. Returns the loaded model, owned by the caller.
-// Throws UnsupportedModelFormatError (cache-preserving) for a bundle without model.onnx; every
-// other failure of the runtime (platform::MLModelError) unchanged.
+// Throws UnsupportedModelFormatError (cache-preserving) for a bundle without model.onnx or with an
+// operator or element type the runtime lacks; every other failure of the runtime
+// (platform::MLModelError) unchanged.
 std::shared_ptr<platform::MLModel> openCompiledModel(const std::filesystem::path& contentsOf,
                                                      const platform::MLModelConfiguration& configuration);
 
