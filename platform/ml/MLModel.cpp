@@ -172,9 +172,21 @@ std::mutex& compiledMutex() {
   return mutex;
 }
 
+// What no model claimed goes when the process ends normally, rather than staying in $TMPDIR.
+struct UnclaimedCompiledFolders {
+  std::map<std::filesystem::path, std::filesystem::path> folders;
+
+  ~UnclaimedCompiledFolders() {
+    for (const auto& [compiled, temporary] : folders) {
+      std::error_code ignored;
+      std::filesystem::remove_all(temporary, ignored);
+    }
+  }
+};
+
 std::map<std::filesystem::path, std::filesystem::path>& compiledFolders() {
-  static std::map<std::filesystem::path, std::filesystem::path> folders;
-  return folders;
+  static UnclaimedCompiledFolders unclaimed;
+  return unclaimed.folders;
 }
 
 std::filesystem::path claimTemporaryFolder(const std::filesystem::path& model) {

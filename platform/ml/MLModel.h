@@ -60,8 +60,9 @@ class MLModel {
   // Compiles a package `Name.mlpackage/` (see ModelBundle.h): checks that its networks parse and use
   // only supported operators and element types, then writes `Name.mlmodelc/` into a new temporary
   // folder under $TMPDIR and returns its path. A model loaded from that path removes the temporary
-  // folder when it goes away. Throws MLModelError(compile) naming the package and the problem, and
-  // then leaves nothing behind in $TMPDIR.
+  // folder when it goes away; a folder no model loaded is removed when the process exits normally.
+  // Throws MLModelError(compile) naming the package and the problem, and then leaves nothing behind
+  // in $TMPDIR.
   static std::filesystem::path compileModel(const std::filesystem::path& at);
 
   // The named functions of a model folder (compiled or package), read without loading the networks;
