@@ -43,4 +43,19 @@ void stridedCopy(const float* from, int fromStride, float* to, int toStride, int
   cblas_scopy(count, from, fromStride, to, toStride);
 }
 
+void matrixMultiply(std::span<const float> a, std::span<const float> b, std::span<float> c, int rows,
+                    int inner, int columns) {
+  assert(rows >= 0 && inner >= 0 && columns >= 0);
+  assert(a.size() == static_cast<size_t>(rows) * static_cast<size_t>(inner));
+  assert(b.size() == static_cast<size_t>(inner) * static_cast<size_t>(columns));
+  assert(c.size() == static_cast<size_t>(rows) * static_cast<size_t>(columns));
+  if (rows == 0 || columns == 0) return;
+  if (inner == 0) {
+    for (float& v : c) v = 0.0f;
+    return;
+  }
+  cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, rows, columns, inner, 1.0f, a.data(), inner,
+              b.data(), columns, 0.0f, c.data(), columns);
+}
+
 }  // namespace platform::dsp

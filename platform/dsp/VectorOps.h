@@ -28,4 +28,11 @@ void matrixVector(std::span<const float> matrix, int rows, int columns, std::spa
 // REQUIRES: count >= 0; both regions hold their `count` elements at their steps.
 void stridedCopy(const float* from, int fromStride, float* to, int toStride, int count);
 
+// C = A B for row-major matrices A of `rows` x `inner`, B of `inner` x `columns` and C of `rows` x
+// `columns` values. C is overwritten, never accumulated into.
+// REQUIRES: a.size() == rows * inner; b.size() == inner * columns; c.size() == rows * columns;
+// c overlaps neither a nor b.
+void matrixMultiply(std::span<const float> a, std::span<const float> b, std::span<float> c, int rows,
+                    int inner, int columns);
+
 }  // namespace platform::dsp

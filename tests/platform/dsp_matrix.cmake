@@ -1,0 +1,5 @@
+velto_add_test(dsp_matrix_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/dsp/VectorOpsTest.cpp
+  LIBS platform_dsp
+  LABELS nemotron3_core)
