@@ -266,18 +266,31 @@ Nemotron3StateUpdater::TopK Nemotron3StateUpdater::topKIndices(std::span<const f
                                                                std::int64_t k) const {
   const std::int64_t n = config_.numSpeakers;
   const std::int64_t silenceFrames = config_.spkcacheSilFramesPerSpk;
-  // Pairs scored −∞ are never written out, so they need not compete for the list.
-  InsertionList best(size(std::min(frameCount * n, std::max<std::int64_t>(k, 0))));
-  for (std::int64_t s = 0; s < n; ++s) {
-    for (std::int64_t f = 0; f < frameCount; ++f) {
-      const float score = scores[size(f * n + s)];
-      if (score != kMinusInfinity) best.offer(score, s * frameCount + f);
+  const std::int64_t slots = std::max<std::int64_t>(k, 0);
+  // Pairs scored −∞ are never written out, so they need not compete for the list; when no more
+  // than k pairs remain, every one of them is kept and nothing needs ranking.
+  std::vector<std::int64_t> order;
+  order.reserve(size(slots));
+  std::int64_t finite = 0;
+  for (std::int64_t i = 0; i < frameCount * n; ++i) finite += scores[size(i)] != kMinusInfinity ? 1 : 0;
+  if (finite <= slots) {
+    for (std::int64_t s = 0; s < n; ++s) {
+      for (std::int64_t f = 0; f < frameCount; ++f) {
+        if (scores[size(f * n + s)] != kMinusInfinity) order.push_back(s * frameCount + f);
+      }
     }
+  } else {
+    InsertionList best(size(slots));
+    for (std::int64_t s = 0; s < n; ++s) {
+      for (std::int64_t f = 0; f < frameCount; ++f) {
+        const float score = scores[size(f * n + s)];
+        if (score != kMinusInfinity) best.offer(score, s * frameCount + f);
+      }
+    }
+    for (const auto& entry : best.entries()) order.push_back(entry.id);
+    std::sort(order.begin(), order.end());
   }
-  std::vector<std::int64_t> order(size(std::max<std::int64_t>(k, 0)), config_.maxIndex);
-  std::size_t next = 0;
-  for (const auto& entry : best.entries()) order[next++] = entry.id;
-  std::sort(order.begin(), order.end());
+  order.resize(size(slots), config_.maxIndex);
 
   TopK result{std::vector<std::int64_t>(order.size(), 0), std::vector<bool>(order.size(), false)};
   for (std::size_t i = 0; i < order.size(); ++i) {

@@ -1,4 +1,4 @@
-velto_add_test(dsp_matrix_tests
+velto_add_test(nemotron3_platform_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/dsp/VectorOpsTest.cpp
   LIBS platform_dsp
