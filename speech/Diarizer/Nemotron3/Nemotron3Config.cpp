@@ -1,5 +1,6 @@
 #include "speech/Diarizer/Nemotron3/Nemotron3Config.h"
 
+#include <array>
 #include <utility>
 
 namespace tesselaudio {
@@ -27,6 +28,22 @@ std::string withInt8Rounds(const std::string& fileName, std::size_t rounds) {
     from = at + kCompiledExtension.size();
   }
   return result.append(fileName, from, std::string::npos);
+}
+
+// The static presets in declaration order, built once on first use.
+const std::array<Nemotron3Config, 9>& staticPresets() {
+  static const std::array<Nemotron3Config, 9> presets = {
+      Nemotron3Config(340, 0, 40, 40, 264, 300, "Nemotron3Diarizer_offline.mlmodelc"),
+      Nemotron3Config(9, 0, 4, 264, 264, 222, "Nemotron3Diarizer_low.mlmodelc"),
+      Nemotron3Config(6, 0, 2, 264, 264, 222, "Nemotron3Diarizer_verylow.mlmodelc"),
+      Nemotron3Config(3, 0, 1, 264, 264, 222, "Nemotron3Diarizer_ultra.mlmodelc"),
+      Nemotron3Config(9, 0, 4, 40, 264, 40, "Nemotron3Diarizer_fast.mlmodelc"),
+      Nemotron3Config(48, 0, 4, 264, 264, 222, "Nemotron3Diarizer_efficient.mlmodelc"),
+      Nemotron3Config(24, 0, 4, 40, 264, 40, "Nemotron3Diarizer_fast24.mlmodelc"),
+      Nemotron3Config(32, 0, 4, 40, 264, 40, "Nemotron3Diarizer_fast32.mlmodelc"),
+      Nemotron3Config(128, 0, 4, 40, 264, 40, "Nemotron3Diarizer_fast128.mlmodelc"),
+  };
+  return presets;
 }
 
 std::optional<Nemotron3Config> exactPreset(std::string_view name) {
@@ -79,50 +96,15 @@ double Nemotron3Config::latencySeconds() const {
   return static_cast<double>((chunkLen + chunkRightContext) * subsamplingFactor) * 0.01;
 }
 
-Nemotron3Config Nemotron3Config::offline() {
-  static const Nemotron3Config preset(340, 0, 40, 40, 264, 300, "Nemotron3Diarizer_offline.mlmodelc");
-  return preset;
-}
-
-Nemotron3Config Nemotron3Config::low() {
-  static const Nemotron3Config preset(9, 0, 4, 264, 264, 222, "Nemotron3Diarizer_low.mlmodelc");
-  return preset;
-}
-
-Nemotron3Config Nemotron3Config::veryLow() {
-  static const Nemotron3Config preset(6, 0, 2, 264, 264, 222, "Nemotron3Diarizer_verylow.mlmodelc");
-  return preset;
-}
-
-Nemotron3Config Nemotron3Config::ultraLow() {
-  static const Nemotron3Config preset(3, 0, 1, 264, 264, 222, "Nemotron3Diarizer_ultra.mlmodelc");
-  return preset;
-}
-
-Nemotron3Config Nemotron3Config::fast() {
-  static const Nemotron3Config preset(9, 0, 4, 40, 264, 40, "Nemotron3Diarizer_fast.mlmodelc");
-  return preset;
-}
-
-Nemotron3Config Nemotron3Config::efficient() {
-  static const Nemotron3Config preset(48, 0, 4, 264, 264, 222, "Nemotron3Diarizer_efficient.mlmodelc");
-  return preset;
-}
-
-Nemotron3Config Nemotron3Config::fast24() {
-  static const Nemotron3Config preset(24, 0, 4, 40, 264, 40, "Nemotron3Diarizer_fast24.mlmodelc");
-  return preset;
-}
-
-Nemotron3Config Nemotron3Config::fast32() {
-  static const Nemotron3Config preset(32, 0, 4, 40, 264, 40, "Nemotron3Diarizer_fast32.mlmodelc");
-  return preset;
-}
-
-Nemotron3Config Nemotron3Config::fast128() {
-  static const Nemotron3Config preset(128, 0, 4, 40, 264, 40, "Nemotron3Diarizer_fast128.mlmodelc");
-  return preset;
-}
+Nemotron3Config Nemotron3Config::offline() { return staticPresets()[0]; }
+Nemotron3Config Nemotron3Config::low() { return staticPresets()[1]; }
+Nemotron3Config Nemotron3Config::veryLow() { return staticPresets()[2]; }
+Nemotron3Config Nemotron3Config::ultraLow() { return staticPresets()[3]; }
+Nemotron3Config Nemotron3Config::fast() { return staticPresets()[4]; }
+Nemotron3Config Nemotron3Config::efficient() { return staticPresets()[5]; }
+Nemotron3Config Nemotron3Config::fast24() { return staticPresets()[6]; }
+Nemotron3Config Nemotron3Config::fast32() { return staticPresets()[7]; }
+Nemotron3Config Nemotron3Config::fast128() { return staticPresets()[8]; }
 
 std::optional<Nemotron3Config> Nemotron3Config::preset(std::string_view named) {
   // Peeled in a loop rather than by recursion, so that a name with thousands of suffixes costs

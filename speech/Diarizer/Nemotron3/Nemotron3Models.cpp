@@ -213,42 +213,46 @@ std::unique_ptr<platform::MLFeatureProvider> Nemotron3Models::predict(
   }
 }
 
+std::unique_ptr<platform::MLFeatureProvider> Nemotron3Models::predictAndReadBack(
+    const std::map<std::string, std::shared_ptr<MLMultiArray>>& inputs, std::chrono::steady_clock::time_point start,
+    Output& output) const {
+  const platform::MLDictionaryFeatureProvider features(inputs);
+  output.inputPrepSeconds = secondsSince(start);
+  auto clock = Clock::now();
+  auto result = predict(features);
+  output.predictSeconds = secondsSince(clock);
+  clock = Clock::now();
+  output.predictions = floats(*outputArray(*result, "speaker_preds", predsBacking));
+  output.highResPredictions = floats(*outputArray(*result, "speaker_preds_10ms", hiresBacking));
+  output.readbackSeconds = secondsSince(clock);
+  return result;
+}
+
 Nemotron3Models::Output Nemotron3Models::run(std::span<const float> chunk, std::int64_t chunkLength,
                                              const Nemotron3StreamingState& state,
                                              const Nemotron3Config& config) const {
   checkCall(chunk, chunkLength, state, config, chunkArray->count());
   Output output;
-  auto clock = Clock::now();
+  const auto start = Clock::now();
   memoryOptimizer->optimizedCopy(chunk, *chunkArray, 0, true);
   memoryOptimizer->optimizedCopy(state.spkcache, *spkcacheArray, 0, true);
   memoryOptimizer->optimizedCopy(state.fifo, *fifoArray, 0, true);
   writeLength(*chunkLengthArray, chunkLength);
   writeLength(*spkcacheLengthArray, state.spkcacheLength);
   writeLength(*fifoLengthArray, state.fifoLength);
-  const platform::MLDictionaryFeatureProvider features(std::map<std::string, std::shared_ptr<MLMultiArray>>{
-      {"chunk", chunkArray},
-      {"chunk_lengths", chunkLengthArray},
-      {"spkcache", spkcacheArray},
-      {"spkcache_lengths", spkcacheLengthArray},
-      {"fifo", fifoArray},
-      {"fifo_lengths", fifoLengthArray},
-  });
-  output.inputPrepSeconds = secondsSince(clock);
-  clock = Clock::now();
-
-  const auto result = predict(features);
-  output.predictSeconds = secondsSince(clock);
-  clock = Clock::now();
-
-  const auto preds = outputArray(*result, "speaker_preds", predsBacking);
-  const auto hires = outputArray(*result, "speaker_preds_10ms", hiresBacking);
+  const auto result = predictAndReadBack({{"chunk", chunkArray},
+                                          {"chunk_lengths", chunkLengthArray},
+                                          {"spkcache", spkcacheArray},
+                                          {"spkcache_lengths", spkcacheLengthArray},
+                                          {"fifo", fifoArray},
+                                          {"fifo_lengths", fifoLengthArray}},
+                                         start, output);
+  const auto readStart = Clock::now();
   const auto embs = outputArray(*result, "chunk_pre_encode_embs", embsBacking);
   if (!embs) throw Nemotron3Error::inferenceFailed("Missing chunk_pre_encode_embs output");
-  output.predictions = floats(*preds);
-  output.highResPredictions = floats(*hires);
   output.chunkEmbeddings = floats(*embs);
+  output.readbackSeconds += secondsSince(readStart);
   output.chunkLength = (chunkLength + config.subsamplingFactor - 1) / config.subsamplingFactor;
-  output.readbackSeconds = secondsSince(clock);
   return output;
 }
 
@@ -266,7 +270,7 @@ Nemotron3Models::Output Nemotron3Models::runSplit(std::span<const float> chunk, 
                                                    preEncodeProjection->size(), kProjectionRows * dims));
   }
   Output output;
-  auto clock = Clock::now();
+  const auto start = Clock::now();
 
   // E = X × P: each row of X is s consecutive mel frames.
   output.chunkEmbeddings.resize(size(window * dims));
@@ -295,22 +299,9 @@ Nemotron3Models::Output Nemotron3Models::runSplit(std::span<const float> chunk, 
   std::fill(bias + used, bias + packed, kPaddingBias);
   std::fill(mask, mask + used, 1.0f);
   std::fill(mask + used, mask + packed, 0.0f);
-  const platform::MLDictionaryFeatureProvider features(std::map<std::string, std::shared_ptr<MLMultiArray>>{
-      {"packed", packedArray},
-      {"attn_bias", attnBiasArray},
-      {"output_mask", outputMaskArray},
-  });
-  output.inputPrepSeconds = secondsSince(clock);
-  clock = Clock::now();
-
-  const auto result = predict(features);
-  output.predictSeconds = secondsSince(clock);
-  clock = Clock::now();
-
-  output.predictions = floats(*outputArray(*result, "speaker_preds", predsBacking));
-  output.highResPredictions = floats(*outputArray(*result, "speaker_preds_10ms", hiresBacking));
+  predictAndReadBack({{"packed", packedArray}, {"attn_bias", attnBiasArray}, {"output_mask", outputMaskArray}},
+                     start, output);
   output.chunkLength = valid;
-  output.readbackSeconds = secondsSince(clock);
   return output;
 }
 

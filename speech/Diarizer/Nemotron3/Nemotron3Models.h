@@ -26,12 +26,15 @@
 //     pre_encode_proj_t.bin                        1024 × 512 float32, row-major (split graph only)
 //     .tesselaudio-nemotron3-weights               "ga-2026-09-23\n": the weights' release tag
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <stop_token>
+#include <string>
 #include <vector>
 
 #include "platform/ml/MLComputeUnits.h"
@@ -160,6 +163,11 @@ struct Nemotron3Models {
                  const Nemotron3Config& config, std::int64_t chunkValues) const;
   // One prediction with the shared options; without backings once they have been rejected.
   std::unique_ptr<platform::MLFeatureProvider> predict(const platform::MLFeatureProvider& features) const;
+  // Predicts on `inputs` and reads both prediction outputs into `output`, with the three timings
+  // (input preparation counted from `start`). Returns the result for further outputs.
+  std::unique_ptr<platform::MLFeatureProvider> predictAndReadBack(
+      const std::map<std::string, std::shared_ptr<platform::MLMultiArray>>& inputs,
+      std::chrono::steady_clock::time_point start, Output& output) const;
 };
 
 }  // namespace tesselaudio
