@@ -273,6 +273,11 @@ TEST_F(Nemotron3StateUpdaterTest, LowScoresAreDisabled) {
   std::vector<float> strict = {1, -0.5f, 2, 3, 4, 5};
   updater_.disableLowScores(preds, strict, 3, 0);
   EXPECT_EQ(strict, (std::vector<float>{1, -kInf, 2, -kInf, -kInf, -kInf}));
+  // A NaN probability is not above 0.5 either, so its NaN score never enters a ranking.
+  const std::vector<float> broken = {std::nanf(""), 0.9f};
+  std::vector<float> nanScores = {std::nanf(""), 1};
+  updater_.disableLowScores(broken, nanScores, 1, 0);
+  EXPECT_EQ(nanScores, (std::vector<float>{-kInf, 1}));
 }
 
 TEST_F(Nemotron3StateUpdaterTest, LogScoresFollowTheClippedLogProbabilities) {
