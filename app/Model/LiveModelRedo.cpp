@@ -14,6 +14,7 @@
 #include <QtConcurrent/QtConcurrentRun>
 #include <fmt/format.h>
 
+#include "app/Model/AfterPostedCalls.h"
 #include "app/Model/AppLog.h"
 #include "app/Processing/TaskExtractor.h"
 #include "app/Processing/TranscriptJudge.h"
@@ -237,7 +238,7 @@ QCoro::Task<> LiveModel::redoJob(QUuid jobID, std::shared_ptr<TranscriptRun> job
   const fs::path recording = run->recording;
 
   QFuture<Outcome<double>> loading = onWorker([recording] { return recordingLength(recording); });
-  const double duration = (co_await loading).take();
+  const double duration = (co_await settled(std::move(loading))).take();
   if (!self) co_return;
 
   QFuture<Outcome<std::vector<Sentence>>> recognising =
@@ -245,7 +246,7 @@ QCoro::Task<> LiveModel::redoJob(QUuid jobID, std::shared_ptr<TranscriptRun> job
                 progress = jobProgress(id, kRedoPhase), stop] {
         return recognise(recording, {TimeRange{0, duration}}, progress, stop);
       });
-  const std::vector<Sentence> sentences = (co_await recognising).take();
+  const std::vector<Sentence> sentences = (co_await settled(std::move(recognising))).take();
   if (!self) co_return;
 
   const std::vector<LiveSegment>& before = run->snapshot.segments;
@@ -315,7 +316,7 @@ QCoro::Task<std::vector<Turn>> LiveModel::turnsOf(QUuid jobID, fs::path file, st
                 models = modelsDirectory_, progress = jobProgress(id, kSpeakerPhase), stop] {
         return diarize(recording, widened, models, progress, stop);
       });
-  Outcome<std::vector<Turn>> outcome = co_await diarizing;
+  Outcome<std::vector<Turn>> outcome = co_await settled(std::move(diarizing));
   // Without turns the new sentences simply have no speakers.
   co_return outcome.error ? std::vector<Turn>{} : std::move(*outcome.value);
 }
@@ -333,7 +334,7 @@ QCoro::Task<> LiveModel::fillJob(QUuid jobID, std::shared_ptr<TranscriptRun> job
   std::vector<Sentence> sentences;
   try {
     QFuture<Outcome<double>> loading = onWorker([recording] { return recordingLength(recording); });
-    duration = (co_await loading).take();
+    duration = (co_await settled(std::move(loading))).take();
     if (!self) co_return;
     gaps = uncoveredRanges(run->snapshot.segments, duration);
     if (gaps.empty()) {
@@ -343,7 +344,7 @@ QCoro::Task<> LiveModel::fillJob(QUuid jobID, std::shared_ptr<TranscriptRun> job
     QFuture<Outcome<std::vector<Sentence>>> recognising =
         onWorker([recognise = services_.transcribeFile, recording, gaps, progress = jobProgress(id, kFillPhase),
                   stop] { return recognise(recording, gaps, progress, stop); });
-    sentences = (co_await recognising).take();
+    sentences = (co_await settled(std::move(recognising))).take();
     if (!self) co_return;
   } catch (const std::exception& error) {
     // Unlike the other jobs, this one reports a cancellation too.
