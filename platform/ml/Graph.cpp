@@ -1,11 +1,13 @@
 #include "platform/ml/Graph.h"
 
+#include <cassert>
 #include <cstring>
 #include <fstream>
 #include <limits>
 #include <unordered_map>
 
 #include <fmt/format.h>
+#include <google/protobuf/io/coded_stream.h>
 #include <onnx/onnx_pb.h>
 
 #include "platform/ml/Float16.h"
@@ -42,6 +44,12 @@ const std::vector<float>* Node::floatsAttribute(const std::string& key) const {
 const Tensor* Node::tensorAttribute(const std::string& key) const {
   auto it = attributes.find(key);
   return it == attributes.end() || it->second.kind != Attribute::Kind::tensor ? nullptr : &it->second.t;
+}
+
+const Graph* Node::graphAttribute(const std::string& key) const {
+  auto it = attributes.find(key);
+  if (it == attributes.end() || it->second.kind != Attribute::Kind::graph) return nullptr;
+  return it->second.graphs.front().get();
 }
 
 std::string Node::label() const { return name.empty() ? opType : fmt::format("{} '{}'", opType, name); }
@@ -163,27 +171,63 @@ Tensor tensorFromProto(const onnx::TensorProto& proto, const std::filesystem::pa
   return tensor;
 }
 
-ValueInfo valueInfoFromProto(const onnx::ValueInfoProto& proto) {
-  ValueInfo info;
-  info.name = proto.name();
-  if (!proto.type().has_tensor_type()) {
-    throw MLModelError::unsupportedElementType(fmt::format("Value '{}' is not a tensor.", proto.name()));
-  }
-  const auto& tensorType = proto.type().tensor_type();
-  info.type = static_cast<ElementType>(tensorType.elem_type());
+void readElementType(ValueInfo& info, int32_t elementType) {
+  info.type = static_cast<ElementType>(elementType);
   if (!isSupportedElementType(info.type)) {
     throw MLModelError::unsupportedElementType(
-        fmt::format("Value '{}' has unsupported element type {}.", proto.name(), elementTypeName(info.type)));
+        fmt::format("Value '{}' has unsupported element type {}.", info.name, elementTypeName(info.type)));
   }
+}
+
+void readTensorType(ValueInfo& info, const onnx::TypeProto::Tensor& tensorType) {
+  readElementType(info, tensorType.elem_type());
   if (tensorType.has_shape()) {
     info.hasShape = true;
     for (const auto& dim : tensorType.shape().dim()) {
       info.dims.push_back(dim.has_dim_value() && dim.dim_value() >= 0 ? dim.dim_value() : -1);
     }
   }
+}
+
+// A sequence of tensors, possibly typed only partly (subgraph values often are).
+void readSequenceType(ValueInfo& info, const onnx::TypeProto::Sequence& sequence) {
+  const auto& element = sequence.elem_type();
+  if (element.has_tensor_type()) {
+    if (element.tensor_type().elem_type() != 0) readElementType(info, element.tensor_type().elem_type());
+  } else if (element.value_case() != onnx::TypeProto::VALUE_NOT_SET) {
+    throw MLModelError::unsupportedElementType(fmt::format("Value '{}' is a sequence of non-tensors.", info.name));
+  }
+}
+
+// `subgraph`: a body's inputs and outputs may leave their type out.
+ValueInfo valueInfoFromProto(const onnx::ValueInfoProto& proto, bool subgraph) {
+  ValueInfo info;
+  info.name = proto.name();
+  const auto& type = proto.type();
+  if (type.has_tensor_type()) {
+    if (subgraph && type.tensor_type().elem_type() == 0) return info;
+    readTensorType(info, type.tensor_type());
+  } else if (type.has_sequence_type()) {
+    info.kind = ValueInfo::Kind::sequence;
+    readSequenceType(info, type.sequence_type());
+  } else if (type.has_optional_type()) {
+    const auto& element = type.optional_type().elem_type();
+    if (element.has_tensor_type()) {
+      info.kind = ValueInfo::Kind::optionalTensor;
+      if (element.tensor_type().elem_type() != 0) readTensorType(info, element.tensor_type());
+    } else if (element.has_sequence_type()) {
+      info.kind = ValueInfo::Kind::optionalSequence;
+      readSequenceType(info, element.sequence_type());
+    } else {
+      throw MLModelError::unsupportedElementType(fmt::format("Value '{}' is an optional of an unsupported type.", proto.name()));
+    }
+  } else if (!(subgraph && type.value_case() == onnx::TypeProto::VALUE_NOT_SET)) {
+    throw MLModelError::unsupportedElementType(fmt::format("Value '{}' is not a tensor.", proto.name()));
+  }
   return info;
 }
 
+// Graph attributes are read by the loader (they need the enclosing scope); here they stay `other`.
 Attribute attributeFromProto(const onnx::AttributeProto& proto, const std::filesystem::path& folder) {
   Attribute a;
   switch (proto.type()) {
@@ -215,17 +259,30 @@ Attribute attributeFromProto(const onnx::AttributeProto& proto, const std::files
 
 }  // namespace
 
-// Turns a parsed ModelProto into a runnable Graph.
+// Turns a parsed GraphProto into a runnable Graph. A subgraph's loader asks its parent for names it
+// does not define, and the parent records them as values its current node keeps alive.
 class GraphLoader {
  public:
-  GraphLoader(const onnx::ModelProto& model, const std::filesystem::path& folder) : model_(model), folder_(folder) {}
+  GraphLoader(const onnx::GraphProto& graph, const std::filesystem::path& folder, int opset, GraphLoader* parent,
+              int depth)
+      : proto_(graph), folder_(folder), opset_(opset), parent_(parent), depth_(depth) {}
 
-  std::shared_ptr<const Graph> load() {
+  static std::shared_ptr<const Graph> loadModel(const onnx::ModelProto& model, const std::filesystem::path& folder) {
+    int opset = 0;
+    for (const auto& entry : model.opset_import()) {
+      if (entry.domain().empty() || entry.domain() == "ai.onnx") opset = static_cast<int>(entry.version());
+    }
+    if (opset <= 0) throw MLModelError::invalidModel("The model imports no version of the ONNX operator set.");
+    GraphLoader loader(model.graph(), folder, opset, nullptr, 0);
+    auto graph = loader.load();
+    for (const auto& property : model.metadata_props()) graph->metadata_[property.key()] = property.value();
+    return graph;
+  }
+
+  std::shared_ptr<Graph> load() {
     graph_ = std::shared_ptr<Graph>(new Graph());
-    readOpset();
-    for (const auto& property : model_.metadata_props()) graph_->metadata_[property.key()] = property.value();
-    const auto& g = model_.graph();
-    for (const auto& info : g.value_info()) valueInfoFromProto(info);  // refuses unsupported types early
+    const auto& g = proto_;
+    for (const auto& info : g.value_info()) valueInfoFromProto(info, true);  // refuses unsupported types early
     readInitializers(g);
     readInputs(g);
     for (int i = 0; i < g.node_size(); ++i) readNode(g.node(i), i);
@@ -238,16 +295,31 @@ class GraphLoader {
   }
 
  private:
-  void readOpset() {
-    for (const auto& entry : model_.opset_import()) {
-      if (entry.domain().empty() || entry.domain() == "ai.onnx") opset_ = static_cast<int>(entry.version());
-    }
-    if (opset_ <= 0) throw MLModelError::invalidModel("The model imports no version of the ONNX operator set.");
-  }
+  bool isSubgraph() const { return parent_ != nullptr; }
 
   int slotFor(const std::string& name) {
     auto [it, inserted] = slots_.emplace(name, static_cast<int>(slots_.size()));
     return it->second;
+  }
+
+  // The slot of a name defined so far here or in an enclosing graph, or -1. An enclosing graph's
+  // value gets a slot of its own here, filled when the subgraph starts.
+  int resolve(const std::string& name) {
+    auto it = slots_.find(name);
+    if (it != slots_.end() && defined_.count(it->second)) return it->second;
+    if (parent_ == nullptr) return -1;
+    const int outer = parent_->resolveForChild(name);
+    if (outer < 0) return -1;
+    const int inner = slotFor(name);
+    defined_.insert(inner);
+    graph_->captures_.emplace_back(outer, inner);
+    return inner;
+  }
+
+  int resolveForChild(const std::string& name) {
+    const int slot = resolve(name);
+    if (slot >= 0 && pendingImplicit_ != nullptr) pendingImplicit_->push_back(slot);
+    return slot;
   }
 
   void readInitializers(const onnx::GraphProto& g) {
@@ -262,9 +334,9 @@ class GraphLoader {
 
   void readInputs(const onnx::GraphProto& g) {
     for (const auto& proto : g.input()) {
-      ValueInfo info = valueInfoFromProto(proto);
+      ValueInfo info = valueInfoFromProto(proto, isSubgraph());
       const int slot = slotFor(info.name);
-      if (constants_.count(slot)) continue;  // an initializer listed as input keeps its value
+      if (constants_.count(slot) && !isSubgraph()) continue;  // an initializer listed as input keeps its value
       if (defined_.count(slot)) throw MLModelError::invalidModel(fmt::format("Input '{}' is declared twice.", info.name));
       defined_.insert(slot);
       graph_->inputs_.push_back(std::move(info));
@@ -285,25 +357,16 @@ class GraphLoader {
                                                           node.name.empty() ? std::to_string(index) : "'" + node.name + "'"));
     }
     graph_->operatorTypes_.insert(node.opType);
-    for (const auto& attribute : proto.attribute()) {
-      Attribute a = attributeFromProto(attribute, folder_);
-      if (a.kind == Attribute::Kind::other) {
-        throw MLModelError::unsupportedOperator(
-            fmt::format("{}: attribute '{}' of this kind is not supported.", node.label(), attribute.name()));
-      }
-      node.attributes.emplace(attribute.name(), std::move(a));
-    }
+    for (const auto& attribute : proto.attribute()) readAttribute(node, attribute);
     checkTypeAttributes(node);
     for (const auto& name : proto.input()) {
       if (name.empty()) {
         node.inputs.push_back(-1);
         continue;
       }
-      auto it = slots_.find(name);
-      if (it == slots_.end() || !defined_.count(it->second)) {
-        throw MLModelError::invalidModel(fmt::format("{} reads '{}' before anything produces it.", node.label(), name));
-      }
-      node.inputs.push_back(it->second);
+      const int slot = resolve(name);
+      if (slot < 0) throw MLModelError::invalidModel(fmt::format("{} reads '{}' before anything produces it.", node.label(), name));
+      node.inputs.push_back(slot);
     }
     for (const auto& name : proto.output()) {
       if (name.empty()) {
@@ -315,11 +378,48 @@ class GraphLoader {
       defined_.insert(slot);
       node.outputs.push_back(slot);
     }
+    if (node.op->check != nullptr) node.op->check(node);
     if (node.opType == "Constant") {
       foldConstant(node);
       return;
     }
     graph_->nodes_.push_back(std::move(node));
+  }
+
+  void readAttribute(Node& node, const onnx::AttributeProto& attribute) {
+    Attribute a;
+    if (attribute.type() == onnx::AttributeProto::GRAPH) {
+      a.kind = Attribute::Kind::graph;
+      a.graphs.push_back(loadSubgraph(node, attribute.g()));
+    } else if (attribute.type() == onnx::AttributeProto::GRAPHS) {
+      a.kind = Attribute::Kind::graphs;
+      for (const auto& g : attribute.graphs()) a.graphs.push_back(loadSubgraph(node, g));
+    } else {
+      a = attributeFromProto(attribute, folder_);
+    }
+    if (a.kind == Attribute::Kind::other) {
+      throw MLModelError::unsupportedOperator(
+          fmt::format("{}: attribute '{}' of this kind is not supported.", node.label(), attribute.name()));
+    }
+    node.attributes.emplace(attribute.name(), std::move(a));
+  }
+
+  std::shared_ptr<const Graph> loadSubgraph(Node& node, const onnx::GraphProto& body) {
+    if (depth_ + 1 > Graph::kMaxNesting) {
+      throw MLModelError::invalidModel(
+          fmt::format("{}: subgraphs nest deeper than {} levels.", node.label(), Graph::kMaxNesting));
+    }
+    pendingImplicit_ = &node.implicitInputs;
+    try {
+      auto graph = GraphLoader(body, folder_, opset_, this, depth_ + 1).load();
+      pendingImplicit_ = nullptr;
+      return graph;
+    } catch (const MLModelError& e) {
+      pendingImplicit_ = nullptr;
+      // Deep nests would repeat the same prefix for every level; the innermost message says enough.
+      if (e.description().starts_with(node.label() + ": subgraphs nest deeper")) throw;
+      throw MLModelError(e.errorCode(), fmt::format("{}: {}", node.label(), e.description()));
+    }
   }
 
   // Element types named by attributes must be ones the executor handles, like those of values.
@@ -350,13 +450,11 @@ class GraphLoader {
 
   void readOutputs(const onnx::GraphProto& g) {
     for (const auto& proto : g.output()) {
-      ValueInfo info = valueInfoFromProto(proto);
-      auto it = slots_.find(info.name);
-      if (it == slots_.end() || !defined_.count(it->second)) {
-        throw MLModelError::invalidModel(fmt::format("Output '{}' is never produced.", info.name));
-      }
+      ValueInfo info = valueInfoFromProto(proto, isSubgraph());
+      const int slot = resolve(info.name);
+      if (slot < 0) throw MLModelError::invalidModel(fmt::format("Output '{}' is never produced.", info.name));
       graph_->outputs_.push_back(std::move(info));
-      graph_->outputSlots_.push_back(it->second);
+      graph_->outputSlots_.push_back(slot);
     }
   }
 
@@ -365,8 +463,11 @@ class GraphLoader {
   void planReleases() {
     std::vector<int> lastReader(slots_.size(), -1);
     for (size_t n = 0; n < graph_->nodes_.size(); ++n) {
-      for (int slot : graph_->nodes_[n].inputs) {
-        if (slot >= 0) lastReader[static_cast<size_t>(slot)] = static_cast<int>(n);
+      const Node& node = graph_->nodes_[n];
+      for (const auto* list : {&node.inputs, &node.implicitInputs}) {
+        for (int slot : *list) {
+          if (slot >= 0) lastReader[static_cast<size_t>(slot)] = static_cast<int>(n);
+        }
       }
     }
     for (int slot : graph_->outputSlots_) lastReader[static_cast<size_t>(slot)] = -1;
@@ -376,23 +477,32 @@ class GraphLoader {
     }
   }
 
-  const onnx::ModelProto& model_;
+  const onnx::GraphProto& proto_;
   std::filesystem::path folder_;
-  std::shared_ptr<Graph> graph_;
   int opset_ = 0;
+  GraphLoader* parent_ = nullptr;
+  int depth_ = 0;
+  std::shared_ptr<Graph> graph_;
   std::unordered_map<std::string, int> slots_;
   std::set<int> defined_;
   std::map<int, Tensor> constants_;
+  std::vector<int>* pendingImplicit_ = nullptr;  // implicit inputs of the node whose subgraph loads
 };
 
 std::shared_ptr<const Graph> Graph::load(const std::string& bytes, const std::filesystem::path& folder) {
   onnx::ModelProto model;
-  if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max()) ||
-      !model.ParseFromArray(bytes.data(), static_cast<int>(bytes.size()))) {
+  if (bytes.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
+    throw MLModelError::invalidModel("The model file is not a valid ONNX protobuf.");
+  }
+  // Each level of subgraphs costs three levels of messages; the parser's own limit (100) would stop
+  // nests far below ours, and a limit stays so a hostile file cannot exhaust the stack.
+  google::protobuf::io::CodedInputStream stream(reinterpret_cast<const uint8_t*>(bytes.data()), static_cast<int>(bytes.size()));
+  stream.SetRecursionLimit(3 * Graph::kMaxNesting + 40);
+  if (!model.ParseFromCodedStream(&stream) || !stream.ConsumedEntireMessage()) {
     throw MLModelError::invalidModel("The model file is not a valid ONNX protobuf.");
   }
   if (!model.has_graph()) throw MLModelError::invalidModel("The model file holds no graph.");
-  return GraphLoader(model, folder).load();
+  return GraphLoader::loadModel(model, folder);
 }
 
 Tensor Graph::parseTensor(const std::string& bytes) {
@@ -420,41 +530,105 @@ Tensor narrowToFloat16(const Tensor& tensor) {
 
 }  // namespace
 
-std::map<std::string, Tensor> Graph::run(const std::map<std::string, Tensor>& feeds) const {
-  std::vector<Tensor> values(slotCount_);
+namespace {
+
+void checkFeed(const ValueInfo& info, const Value& feed) {
+  const bool optional = info.kind == ValueInfo::Kind::optionalTensor || info.kind == ValueInfo::Kind::optionalSequence;
+  if (feed.isNone() && optional) return;
+  const bool wantsSequence = info.kind == ValueInfo::Kind::sequence || info.kind == ValueInfo::Kind::optionalSequence;
+  if (feed.isSequence() != wantsSequence || feed.empty() || feed.isNone()) {
+    throw MLModelError::featureType(fmt::format("Input '{}' is {}, the network expects {}.", info.name, feed.kindName(),
+                                                wantsSequence ? "a sequence" : "a tensor"));
+  }
+  const ElementType type = feed.isSequence() ? feed.elementType() : feed.tensor().type();
+  if (info.type != ElementType::undefined && type != info.type) {
+    throw MLModelError::featureType(fmt::format("Input '{}' is {}, the network expects {}.", info.name,
+                                                elementTypeName(type), elementTypeName(info.type)));
+  }
+  if (!feed.isTensor()) return;
+  const Tensor& tensor = feed.tensor();
+  bool fits = !info.hasShape || info.dims.size() == tensor.shape().size();
+  for (size_t d = 0; fits && info.hasShape && d < info.dims.size(); ++d) {
+    fits = info.dims[d] < 0 || info.dims[d] == tensor.shape()[d];
+  }
+  if (!fits) {
+    throw MLModelError::featureType(fmt::format("Input '{}' has shape {}, the network expects {}.", info.name,
+                                                shapeText(tensor.shape()), shapeText(info.dims)));
+  }
+}
+
+}  // namespace
+
+std::vector<Value> Graph::startValues() const {
+  std::vector<Value> values(slotCount_);
+  for (size_t slot = 0; slot < slotCount_; ++slot) {
+    if (!constants_[slot].empty()) values[slot] = constants_[slot];
+  }
+  return values;
+}
+
+std::map<std::string, Value> Graph::runValues(const std::map<std::string, Value>& feeds) const {
+  std::vector<Value> values = startValues();
   for (size_t i = 0; i < inputs_.size(); ++i) {
     const ValueInfo& info = inputs_[i];
     auto it = feeds.find(info.name);
     if (it == feeds.end()) throw MLModelError::featureType(fmt::format("Input '{}' is missing.", info.name));
-    const Tensor& feed = it->second;
-    if (feed.type() != info.type) {
-      throw MLModelError::featureType(fmt::format("Input '{}' is {}, the network expects {}.", info.name,
-                                                  elementTypeName(feed.type()), elementTypeName(info.type)));
-    }
-    bool fits = !info.hasShape || info.dims.size() == feed.shape().size();
-    for (size_t d = 0; fits && info.hasShape && d < info.dims.size(); ++d) {
-      fits = info.dims[d] < 0 || info.dims[d] == feed.shape()[d];
-    }
-    if (!fits) {
-      throw MLModelError::featureType(fmt::format("Input '{}' has shape {}, the network expects {}.", info.name,
-                                                  shapeText(feed.shape()), shapeText(info.dims)));
-    }
-    values[static_cast<size_t>(inputSlots_[i])] = feed;
+    checkFeed(info, it->second);
+    values[static_cast<size_t>(inputSlots_[i])] = it->second;
   }
-  for (size_t slot = 0; slot < slotCount_; ++slot) {
-    if (!constants_[slot].empty()) values[slot] = constants_[slot];
-  }
+  execute(values);
+  std::map<std::string, Value> results;
+  for (size_t i = 0; i < outputs_.size(); ++i) results[outputs_[i].name] = values[static_cast<size_t>(outputSlots_[i])];
+  return results;
+}
 
+std::map<std::string, Tensor> Graph::run(const std::map<std::string, Tensor>& feeds) const {
+  std::map<std::string, Value> values;
+  for (const auto& [name, tensor] : feeds) values.emplace(name, tensor);
+  std::map<std::string, Tensor> results;
+  for (auto& [name, value] : runValues(values)) {
+    if (!value.isTensor()) throw MLModelError::featureType(fmt::format("Output '{}' is {}, not a tensor.", name, value.kindName()));
+    results.emplace(name, value.tensor());
+  }
+  return results;
+}
+
+std::vector<Value> Graph::runBody(const std::vector<Value>& scope, std::vector<Value> inputs) const {
+  assert(inputs.size() == inputSlots_.size());
+  std::vector<Value> values = startValues();
+  for (const auto& [outer, inner] : captures_) values[static_cast<size_t>(inner)] = scope[static_cast<size_t>(outer)];
+  for (size_t i = 0; i < inputs.size(); ++i) values[static_cast<size_t>(inputSlots_[i])] = std::move(inputs[i]);
+  execute(values);
+  std::vector<Value> results;
+  results.reserve(outputSlots_.size());
+  for (int slot : outputSlots_) results.push_back(values[static_cast<size_t>(slot)]);
+  return results;
+}
+
+void Graph::execute(std::vector<Value>& values) const {
   std::vector<Tensor> widened;
   for (size_t n = 0; n < nodes_.size(); ++n) {
     const Node& node = nodes_[n];
+    const bool takesValues = node.op->takesValues;
     KernelContext context{node, {}, std::vector<Tensor>(node.outputs.size()), node.opset};
+    context.scope = &values;
     context.inputs.reserve(node.inputs.size());
+    if (takesValues) {
+      context.values.reserve(node.inputs.size());
+      context.valueOutputs.resize(node.outputs.size());
+    }
     bool sawFloat16 = false;
     widened.clear();
     widened.reserve(node.inputs.size());
     for (int slot : node.inputs) {
-      const Tensor* input = slot >= 0 ? &values[static_cast<size_t>(slot)] : nullptr;
+      const Value* value = slot >= 0 ? &values[static_cast<size_t>(slot)] : nullptr;
+      if (takesValues) context.values.push_back(value);
+      if (value != nullptr && !value->isTensor()) {
+        if (!takesValues) context.fail(fmt::format("takes tensors, not {}", value->kindName()));
+        context.inputs.push_back(nullptr);
+        continue;
+      }
+      const Tensor* input = value != nullptr ? &value->tensor() : nullptr;
       if (input != nullptr && node.op->widensFloat16 && input->type() == ElementType::float16) {
         sawFloat16 = true;
         widened.push_back(widenFloat16(*input));
@@ -465,17 +639,19 @@ std::map<std::string, Tensor> Graph::run(const std::map<std::string, Tensor>& fe
     node.op->kernel(context);
     for (size_t k = 0; k < node.outputs.size(); ++k) {
       if (node.outputs[k] < 0) continue;
-      Tensor& output = context.outputs[k];
-      if (output.empty()) context.fail(fmt::format("produced no value for output {}", k));
-      if (sawFloat16 && output.type() == ElementType::float32) output = narrowToFloat16(output);
+      Value output;
+      if (takesValues && !context.valueOutputs[k].empty()) {
+        output = std::move(context.valueOutputs[k]);
+      } else {
+        Tensor& tensor = context.outputs[k];
+        if (tensor.empty()) context.fail(fmt::format("produced no value for output {}", k));
+        if (sawFloat16 && tensor.type() == ElementType::float32) tensor = narrowToFloat16(tensor);
+        output = std::move(tensor);
+      }
       values[static_cast<size_t>(node.outputs[k])] = std::move(output);
     }
-    for (int slot : releaseAfter_[n]) values[static_cast<size_t>(slot)] = Tensor();
+    for (int slot : releaseAfter_[n]) values[static_cast<size_t>(slot)] = Value();
   }
-
-  std::map<std::string, Tensor> results;
-  for (size_t i = 0; i < outputs_.size(); ++i) results[outputs_[i].name] = values[static_cast<size_t>(outputSlots_[i])];
-  return results;
 }
 
 }  // namespace platform::ml

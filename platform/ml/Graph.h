@@ -8,14 +8,16 @@
 #include <vector>
 
 #include "platform/ml/Tensor.h"
+#include "platform/ml/Value.h"
 
 namespace platform::ml {
 
 struct OperatorEntry;
+class Graph;
 
 // One attribute of a node.
 struct Attribute {
-  enum class Kind { floatValue, intValue, stringValue, tensor, floats, ints, strings, other };
+  enum class Kind { floatValue, intValue, stringValue, tensor, floats, ints, strings, graph, graphs, other };
   Kind kind = Kind::other;
   float f = 0;
   int64_t i = 0;
@@ -24,6 +26,7 @@ struct Attribute {
   std::vector<float> floats;
   std::vector<int64_t> ints;
   std::vector<std::string> strings;
+  std::vector<std::shared_ptr<const Graph>> graphs;  // one for kind graph
 };
 
 // One operator application. Inputs and outputs are value slots of the graph; -1 marks an omitted
@@ -36,6 +39,8 @@ struct Node {
   std::map<std::string, Attribute> attributes;
   const OperatorEntry* op = nullptr;
   int opset = 0;
+  // Slots of the enclosing graph that the node's subgraphs read: they stay alive until the node ran.
+  std::vector<int> implicitInputs;
 
   bool hasAttribute(const std::string& key) const { return attributes.count(key) != 0; }
   int64_t intAttribute(const std::string& key, int64_t fallback) const;
@@ -45,27 +50,34 @@ struct Node {
   const std::vector<int64_t>* intsAttribute(const std::string& key) const;
   const std::vector<float>* floatsAttribute(const std::string& key) const;
   const Tensor* tensorAttribute(const std::string& key) const;
+  // The subgraph under the key, or null.
+  const Graph* graphAttribute(const std::string& key) const;
   // "Op 'name'" for error texts.
   std::string label() const;
 };
 
-// A graph input or output: name, element type and dimensions (-1 where the network leaves a size open;
-// no dimensions at all when the file gives no shape).
+// A graph input or output: name, kind, element type (of the tensor, or of a sequence's tensors) and
+// dimensions (-1 where the network leaves a size open; no dimensions at all when the file gives no
+// shape). Subgraph inputs and outputs may leave the type out (undefined).
 struct ValueInfo {
+  enum class Kind { tensor, sequence, optionalTensor, optionalSequence };
   std::string name;
+  Kind kind = Kind::tensor;
   ElementType type = ElementType::undefined;
   Shape dims;
   bool hasShape = false;
 };
 
-// A network read from an ONNX file, ready to run. Immutable after loading: run() may be called from
-// several threads at once.
+// A network read from an ONNX file, ready to run, or one of its subgraphs (the body of an If, Loop,
+// Scan or SequenceMap), which reads values of every enclosing graph by name. Immutable after loading:
+// run() may be called from several threads at once.
 class Graph {
  public:
   // Parses `bytes` as an ONNX model. External-data weight files are looked up in `folder` and must
   // stay inside it. Throws MLModelError: invalidModel when the bytes do not parse or the graph does not
-  // fit together, unsupportedOperator / unsupportedElementType naming what this executor lacks, io
-  // when an external-data file cannot be read.
+  // fit together (also inside subgraphs, which nest at most kMaxNesting deep),
+  // unsupportedOperator / unsupportedElementType naming what this executor lacks (in any subgraph,
+  // taken or not), io when an external-data file cannot be read.
   static std::shared_ptr<const Graph> load(const std::string& bytes, const std::filesystem::path& folder);
 
   // Reads one serialized ONNX TensorProto. Throws MLModelError(invalidModel / unsupportedElementType).
@@ -79,7 +91,19 @@ class Graph {
   // Runs the network on `feeds` (one tensor per input, its element type, its fixed dimensions) and
   // returns every graph output by name. Throws MLModelError(featureType) for a missing or mis-typed
   // feed and MLModelError(generic) when an operator fails on the values it is given.
+  // REQUIRES: every input and output is a tensor (see runValues).
   std::map<std::string, Tensor> run(const std::map<std::string, Tensor>& feeds) const;
+
+  // The same for networks whose inputs or outputs are sequences or optionals.
+  std::map<std::string, Value> runValues(const std::map<std::string, Value>& feeds) const;
+
+  // Runs a subgraph: `scope` holds the values of the graph that encloses it (by slot), `inputs` its
+  // own inputs in order. Returns its outputs in order. Throws like run().
+  // REQUIRES: inputs.size() == inputs().size().
+  std::vector<Value> runBody(const std::vector<Value>& scope, std::vector<Value> inputs) const;
+
+  // How deep subgraphs may nest inside a network.
+  static constexpr int kMaxNesting = 64;
 
   // Everything one run needs, built by load().
   Graph() = default;
@@ -87,11 +111,16 @@ class Graph {
  private:
   friend class GraphLoader;
 
+  // Runs every node over `values` (one per slot, inputs and constants already in place).
+  void execute(std::vector<Value>& values) const;
+  std::vector<Value> startValues() const;
+
   std::vector<ValueInfo> inputs_;
   std::vector<int> inputSlots_;
   std::vector<ValueInfo> outputs_;
   std::vector<int> outputSlots_;
   std::vector<Tensor> constants_;   // per slot; empty where the value is computed
+  std::vector<std::pair<int, int>> captures_;  // (slot of the enclosing graph, own slot)
   std::vector<Node> nodes_;
   std::vector<std::vector<int>> releaseAfter_;  // per node: slots nobody reads afterwards
   size_t slotCount_ = 0;

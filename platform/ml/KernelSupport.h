@@ -159,5 +159,6 @@ void addReductionOperators(OperatorTable& table);
 void addNormalizationOperators(OperatorTable& table);
 void addPoolOperators(OperatorTable& table);
 void addRecurrentOperators(OperatorTable& table);
+void addControlFlowOperators(OperatorTable& table);
 
 }  // namespace platform::ml

@@ -293,7 +293,29 @@ struct MLModel::Impl {
   std::unique_ptr<MLFeatureProvider> run(const MLFeatureProvider& from, MLState* state, const MLPredictionOptions& options) const;
 };
 
+namespace {
+
+// Multi-arrays cross the model's boundary: sequences, optionals and strings stay inside the network.
+void refuseNonArrayValues(const ml::Graph& graph) {
+  for (const auto* list : {&graph.inputs(), &graph.outputs()}) {
+    const char* role = list == &graph.inputs() ? "Input" : "Output";
+    for (const auto& value : *list) {
+      if (value.kind != ml::ValueInfo::Kind::tensor) {
+        throw MLModelError::unsupportedElementType(
+            fmt::format("{} '{}' is not a tensor; a model takes and gives multi-arrays only.", role, value.name));
+      }
+      if (value.type == ElementType::string) {
+        throw MLModelError::unsupportedElementType(
+            fmt::format("{} '{}' holds strings; a model takes and gives numbers only.", role, value.name));
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void MLModel::Impl::describe(const ml::ModelBundle& bundle) {
+  refuseNonArrayValues(*graph);
   std::set<std::string> stateNames(bundle.states.begin(), bundle.states.end());
   for (const auto& state : bundle.states) {
     const auto& graphInputs = graph->inputs();
@@ -461,6 +483,19 @@ std::shared_ptr<MLState> MLModel::makeState() const {
     buffers[binding.name] = std::make_shared<MLMultiArray>(binding.shape, arrayTypeFor(binding.type));
   }
   return std::make_shared<MLState>(std::move(buffers));
+}
+
+std::shared_ptr<MLModel> MLModel::compileAndLoad(const std::filesystem::path& packageURL,
+                                                 const MLModelConfiguration& configuration) {
+  const auto compiled = compileModel(packageURL);
+  try {
+    return std::make_shared<MLModel>(compiled, configuration);
+  } catch (...) {
+    const auto folder = claimTemporaryFolder(compiled);
+    std::error_code ignored;
+    if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
+    throw;
+  }
 }
 
 std::vector<std::string> MLModel::functionNames(const std::filesystem::path& contentsOf) {

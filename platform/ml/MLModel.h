@@ -65,6 +65,12 @@ class MLModel {
   // in $TMPDIR.
   static std::filesystem::path compileModel(const std::filesystem::path& at);
 
+  // Compiles the package at `packageURL` (as compileModel) and loads the result with `configuration`.
+  // The compiled folder in $TMPDIR goes away with the returned model, and at once when loading fails.
+  // Throws MLModelError(compile) when compiling fails and the loading errors of the constructor.
+  static std::shared_ptr<MLModel> compileAndLoad(const std::filesystem::path& packageURL,
+                                                 const MLModelConfiguration& configuration = {});
+
   // The named functions of a model folder (compiled or package), read without loading the networks;
   // empty when it has none. Throws MLModelError(io / invalidModel) like loading.
   static std::vector<std::string> functionNames(const std::filesystem::path& contentsOf);

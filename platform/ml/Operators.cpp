@@ -31,6 +31,7 @@ const std::unordered_map<std::string_view, OperatorEntry>& operatorTable() {
     addNormalizationOperators(entries);
     addPoolOperators(entries);
     addRecurrentOperators(entries);
+    addControlFlowOperators(entries);
     return std::unordered_map<std::string_view, OperatorEntry>(entries.begin(), entries.end());
   }();
   return table;

@@ -19,7 +19,12 @@ const std::vector<int64_t>& requiredInts(const KernelContext& c, const char* nam
   return *values;
 }
 
-void identityKernel(KernelContext& c) { c.outputs[0] = c.input(0); }
+// Passes tensors, sequences and optionals alike.
+void identityKernel(KernelContext& c) {
+  const Value* value = c.valueInput(0);
+  if (value == nullptr) c.fail("needs input 0");
+  c.valueOutputs[0] = *value;
+}
 
 void reshapeKernel(KernelContext& c) {
   const Tensor& data = c.input(0);
@@ -583,7 +588,7 @@ void padKernel(KernelContext& c) {
 
 void addShapeOperators(OperatorTable& table) {
   table.insert(table.end(), {
-      {"Identity", {identityKernel, false}},
+      {"Identity", {identityKernel, false, true}},
       {"Reshape", {reshapeKernel, false}},
       {"Flatten", {flattenKernel, false}},
       {"Squeeze", {squeezeKernel, false}},

@@ -1,6 +1,9 @@
 #include "platform/ml/Tensor.h"
 
+#include <algorithm>
+#include <cassert>
 #include <cstring>
+#include <string>
 #include <limits>
 #include <unordered_map>
 #include <vector>
@@ -38,6 +41,7 @@ size_t elementByteSize(ElementType type) {
     case ElementType::float64:
     case ElementType::int64:
     case ElementType::uint64: return 8;
+    case ElementType::string: return sizeof(std::string);
     default: return 4;
   }
 }
@@ -134,17 +138,34 @@ std::shared_ptr<std::byte[]> allocate(size_t bytes, bool zero) {
   return std::shared_ptr<std::byte[]>(buffer, [bytes](std::byte* b) { giveBack(b, bytes); });
 }
 
+std::shared_ptr<std::byte[]> allocateStrings(int64_t count) {
+  std::shared_ptr<std::string[]> strings(new std::string[static_cast<size_t>(std::max<int64_t>(count, 1))]);
+  return std::shared_ptr<std::byte[]>(strings, reinterpret_cast<std::byte*>(strings.get()));
+}
+
 }  // namespace
 
 Tensor::Tensor(ElementType type, Shape shape) : type_(type), shape_(std::move(shape)) {
   count_ = shapeCount(shape_);
-  buffer_ = allocate(byteSize(), true);
+  buffer_ = type == ElementType::string ? allocateStrings(count_) : allocate(byteSize(), true);
 }
 
 Tensor::Tensor(ElementType type, Shape shape, Uninitialized) : type_(type), shape_(std::move(shape)) {
   count_ = shapeCount(shape_);
   // Bool elements must hold 0 or 1 even before a kernel writes them.
-  buffer_ = allocate(byteSize(), type == ElementType::bool_);
+  buffer_ = type == ElementType::string ? allocateStrings(count_) : allocate(byteSize(), type == ElementType::bool_);
+}
+
+void Tensor::copyElements(const Tensor& source, int64_t sourceOffset, int64_t offset, int64_t count) {
+  assert(source.type() == type_ && sourceOffset + count <= source.count() && offset + count <= count_);
+  if (count <= 0) return;
+  if (type_ == ElementType::string) {
+    std::copy_n(source.data<std::string>() + sourceOffset, count, data<std::string>() + offset);
+    return;
+  }
+  const size_t size = elementByteSize(type_);
+  std::memcpy(bytes() + static_cast<size_t>(offset) * size, source.bytes() + static_cast<size_t>(sourceOffset) * size,
+              static_cast<size_t>(count) * size);
 }
 
 Tensor Tensor::reshaped(Shape shape) const {

@@ -40,7 +40,8 @@ int64_t shapeCount(const Shape& shape);
 std::string shapeText(const Shape& shape);
 
 // A dense row-major tensor. Copies share the buffer (a reshape costs nothing); kernels write only
-// into tensors they made. Safe to read from several threads.
+// into tensors they made. String tensors hold std::string elements (data<std::string>()). Safe to
+// read from several threads.
 class Tensor {
  public:
   Tensor() = default;
@@ -66,6 +67,10 @@ class Tensor {
 
   // The same elements under another shape of equal count.
   Tensor reshaped(Shape shape) const;
+
+  // Copies `count` elements of `source` from `sourceOffset` to this tensor at `offset` (strings as
+  // strings). REQUIRES: same element type, both ranges inside their tensors.
+  void copyElements(const Tensor& source, int64_t sourceOffset, int64_t offset, int64_t count);
 
   // Element i as int64 or double, for shape and index inputs. REQUIRES: numeric type.
   int64_t integerAt(int64_t index) const;

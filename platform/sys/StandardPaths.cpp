@@ -14,7 +14,10 @@ std::filesystem::path applicationSupportDirectory() {
   // The base-directory rules ignore a relative XDG_DATA_HOME.
   const auto xdg = Environment::value("XDG_DATA_HOME");
   if (xdg && !xdg->empty() && xdg->front() == '/') return *xdg;
-  return std::filesystem::path(Environment::value("HOME").value_or("")) / ".local" / "share";
+  // Without a usable home, a relative ".local/share" would land in whatever folder the process runs in.
+  const auto home = homeDirectory();
+  if (home.is_absolute()) return home / ".local" / "share";
+  return temporaryDirectory();
 }
 
 std::filesystem::path homeDirectory() {

@@ -9,7 +9,8 @@ namespace platform {
 namespace StandardPaths {
 
 // The user's data folder, where Application Support lives on this system: $XDG_DATA_HOME when it
-// is an absolute path, else $HOME/.local/share. Creates nothing.
+// is an absolute path, else homeDirectory()/.local/share, else (no absolute home) temporaryDirectory().
+// Creates nothing.
 std::filesystem::path applicationSupportDirectory();
 
 // The user's home folder: $HOME when it is set and not empty, else the home folder the password

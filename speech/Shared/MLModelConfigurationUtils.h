@@ -15,8 +15,8 @@ namespace tesselaudio::MLModelConfigurationUtils {
 // The runtime's default configuration with `computeUnits` and low-precision accumulation on the GPU.
 platform::MLModelConfiguration defaultConfiguration(platform::MLComputeUnits computeUnits);
 
-// $XDG_DATA_HOME (by default ~/.local/share) / "TesselAudio" / "Models", then the repository's
-// folder name when one is given. Creates nothing.
+// $XDG_DATA_HOME (by default ~/.local/share; $TMPDIR when there is no home at all) / "TesselAudio" /
+// "Models", then the repository's folder name when one is given. Always absolute. Creates nothing.
 std::filesystem::path defaultModelsDirectory(const std::optional<Repo>& for_ = std::nullopt);
 
 }  // namespace tesselaudio::MLModelConfigurationUtils

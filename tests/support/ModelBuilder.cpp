@@ -17,6 +17,8 @@ Attribute::Attribute(std::string n, const char* value) : name(std::move(n)), kin
 Attribute::Attribute(std::string n, std::vector<int64_t> values) : name(std::move(n)), kind(Kind::ints), ints(std::move(values)) {}
 Attribute::Attribute(std::string n, std::vector<float> values) : name(std::move(n)), kind(Kind::floats), floats(std::move(values)) {}
 Attribute::Attribute(std::string n, TensorValue value) : name(std::move(n)), kind(Kind::tensor), tensor(std::move(value)) {}
+Attribute::Attribute(std::string n, const ModelBuilder& g)
+    : name(std::move(n)), kind(Kind::graph), graph(std::make_shared<ModelBuilder>(g)) {}
 
 namespace {
 
@@ -38,6 +40,10 @@ std::string rawBytes(const TensorValue& value) {
       case ElementType::int64: append(static_cast<int64_t>(v)); break;
       case ElementType::int8: append(static_cast<int8_t>(v)); break;
       case ElementType::uint8: append(static_cast<uint8_t>(v)); break;
+      case ElementType::int16: append(static_cast<int16_t>(v)); break;
+      case ElementType::uint16: append(static_cast<uint16_t>(v)); break;
+      case ElementType::uint32: append(static_cast<uint32_t>(v)); break;
+      case ElementType::uint64: append(static_cast<uint64_t>(v)); break;
       case ElementType::bool_: append(static_cast<uint8_t>(v != 0)); break;
       case ElementType::string: break;
     }
@@ -50,6 +56,10 @@ void fillTensor(onnx::TensorProto& proto, const std::string& name, const TensorV
   proto.set_name(name);
   proto.set_data_type(static_cast<int32_t>(value.type));
   for (int64_t d : value.dims) proto.add_dims(d);
+  if (value.type == ElementType::string) {
+    for (const auto& text : value.strings) proto.add_string_data(text);
+    return;
+  }
   const std::string bytes = rawBytes(value);
   if (external != nullptr) {
     proto.set_data_location(onnx::TensorProto::EXTERNAL);
@@ -95,6 +105,11 @@ ModelBuilder& ModelBuilder::input(const std::string& name, ElementType type, std
 
 ModelBuilder& ModelBuilder::output(const std::string& name, ElementType type, std::vector<int64_t> dims) {
   outputs_.push_back({name, type, std::move(dims)});
+  return *this;
+}
+
+ModelBuilder& ModelBuilder::inputWithoutShape(const std::string& name, ElementType type) {
+  inputs_.push_back({name, type, {}, false});
   return *this;
 }
 
@@ -148,6 +163,49 @@ ModelBuilder& ModelBuilder::externalWeights(bool on) { externalWeights_ = on; re
 
 std::string ModelBuilder::serialize() const { return serialize(nullptr); }
 
+// Writes a builder's graph; subgraphs of node attributes recursively.
+struct GraphWriter {
+  static void fill(const ModelBuilder& b, onnx::GraphProto& graph, std::string* external, const char* externalFile) {
+    graph.set_name(b.name_);
+    for (const auto& v : b.inputs_) fillValueInfo(*graph.add_input(), v.name, v.type, v.dims, v.hasShape);
+    for (const auto& v : b.outputs_) fillValueInfo(*graph.add_output(), v.name, v.type, v.dims, v.hasShape);
+    for (const auto& [name, value] : b.initializers_) fillTensor(*graph.add_initializer(), name, value, external, externalFile);
+    for (const auto& planned : b.nodes_) {
+      auto* node = graph.add_node();
+      node->set_op_type(planned.opType);
+      node->set_domain(planned.domain);
+      for (const auto& i : planned.inputs) node->add_input(i);
+      for (const auto& o : planned.outputs) node->add_output(o);
+      for (const auto& a : planned.attributes) fillAttribute(*node->add_attribute(), a);
+    }
+  }
+
+  static void fillAttribute(onnx::AttributeProto& attribute, const Attribute& a) {
+    attribute.set_name(a.name);
+    switch (a.kind) {
+      case Attribute::Kind::intValue: attribute.set_type(onnx::AttributeProto::INT); attribute.set_i(a.i); break;
+      case Attribute::Kind::floatValue: attribute.set_type(onnx::AttributeProto::FLOAT); attribute.set_f(a.f); break;
+      case Attribute::Kind::stringValue: attribute.set_type(onnx::AttributeProto::STRING); attribute.set_s(a.s); break;
+      case Attribute::Kind::ints:
+        attribute.set_type(onnx::AttributeProto::INTS);
+        for (int64_t v : a.ints) attribute.add_ints(v);
+        break;
+      case Attribute::Kind::floats:
+        attribute.set_type(onnx::AttributeProto::FLOATS);
+        for (float v : a.floats) attribute.add_floats(v);
+        break;
+      case Attribute::Kind::tensor:
+        attribute.set_type(onnx::AttributeProto::TENSOR);
+        fillTensor(*attribute.mutable_t(), a.name, a.tensor, nullptr, nullptr);
+        break;
+      case Attribute::Kind::graph:
+        attribute.set_type(onnx::AttributeProto::GRAPH);
+        fill(*a.graph, *attribute.mutable_g(), nullptr, nullptr);
+        break;
+    }
+  }
+};
+
 std::string ModelBuilder::serialize(const std::filesystem::path* externalFolder) const {
   onnx::ModelProto model;
   model.set_ir_version(8);
@@ -160,43 +218,9 @@ std::string ModelBuilder::serialize(const std::filesystem::path* externalFolder)
     entry->set_key(key);
     entry->set_value(value);
   }
-  auto* graph = model.mutable_graph();
-  graph->set_name(name_);
-  for (const auto& v : inputs_) fillValueInfo(*graph->add_input(), v.name, v.type, v.dims, v.hasShape);
-  for (const auto& v : outputs_) fillValueInfo(*graph->add_output(), v.name, v.type, v.dims, v.hasShape);
   std::string external;
   const char* externalFile = "weights.bin";
-  for (const auto& [name, value] : initializers_) {
-    fillTensor(*graph->add_initializer(), name, value, externalFolder ? &external : nullptr, externalFile);
-  }
-  for (const auto& planned : nodes_) {
-    auto* node = graph->add_node();
-    node->set_op_type(planned.opType);
-    node->set_domain(planned.domain);
-    for (const auto& i : planned.inputs) node->add_input(i);
-    for (const auto& o : planned.outputs) node->add_output(o);
-    for (const auto& a : planned.attributes) {
-      auto* attribute = node->add_attribute();
-      attribute->set_name(a.name);
-      switch (a.kind) {
-        case Attribute::Kind::intValue: attribute->set_type(onnx::AttributeProto::INT); attribute->set_i(a.i); break;
-        case Attribute::Kind::floatValue: attribute->set_type(onnx::AttributeProto::FLOAT); attribute->set_f(a.f); break;
-        case Attribute::Kind::stringValue: attribute->set_type(onnx::AttributeProto::STRING); attribute->set_s(a.s); break;
-        case Attribute::Kind::ints:
-          attribute->set_type(onnx::AttributeProto::INTS);
-          for (int64_t v : a.ints) attribute->add_ints(v);
-          break;
-        case Attribute::Kind::floats:
-          attribute->set_type(onnx::AttributeProto::FLOATS);
-          for (float v : a.floats) attribute->add_floats(v);
-          break;
-        case Attribute::Kind::tensor:
-          attribute->set_type(onnx::AttributeProto::TENSOR);
-          fillTensor(*attribute->mutable_t(), a.name, a.tensor, nullptr, nullptr);
-          break;
-      }
-    }
-  }
+  GraphWriter::fill(*this, *model.mutable_graph(), externalFolder ? &external : nullptr, externalFile);
   if (externalFolder != nullptr && !external.empty()) writeFile(*externalFolder / externalFile, external);
   return model.SerializeAsString();
 }

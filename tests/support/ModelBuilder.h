@@ -14,20 +14,27 @@ enum class ElementType : int32_t {
   float32 = 1,
   uint8 = 2,
   int8 = 3,
+  uint16 = 4,
+  int16 = 5,
   int32 = 6,
   int64 = 7,
   string = 8,
   bool_ = 9,
   float16 = 10,
   float64 = 11,
+  uint32 = 12,
+  uint64 = 13,
 };
 
+class ModelBuilder;
+
 // A constant tensor for initializers and tensor attributes. Values are given as doubles and stored in
-// the tensor's element type (float16 as IEEE binary16).
+// the tensor's element type (float16 as IEEE binary16); string tensors take `strings` instead.
 struct TensorValue {
   ElementType type = ElementType::float32;
   std::vector<int64_t> dims;
   std::vector<double> values;
+  std::vector<std::string> strings = {};
 };
 
 // One node attribute.
@@ -39,15 +46,19 @@ struct Attribute {
   Attribute(std::string name, std::vector<int64_t> values);
   Attribute(std::string name, std::vector<float> values);
   Attribute(std::string name, TensorValue value);
+  // A subgraph (If branches, Loop and Scan bodies): the builder's inputs, outputs, initializers and
+  // nodes; names it reads but does not define come from the enclosing graphs.
+  Attribute(std::string name, const ModelBuilder& graph);
 
   std::string name;
-  enum class Kind { intValue, floatValue, stringValue, ints, floats, tensor } kind;
+  enum class Kind { intValue, floatValue, stringValue, ints, floats, tensor, graph } kind;
   int64_t i = 0;
   float f = 0;
   std::string s;
   std::vector<int64_t> ints;
   std::vector<float> floats;
   TensorValue tensor;
+  std::shared_ptr<const ModelBuilder> graph;
 };
 
 // Builds small ONNX networks in code and writes them as the model folders this build loads:
@@ -69,6 +80,8 @@ class ModelBuilder {
   ModelBuilder& output(const std::string& name, ElementType type, std::vector<int64_t> dims);
   // An output without any shape information in the file.
   ModelBuilder& outputWithoutShape(const std::string& name, ElementType type);
+  // An input without any shape information (subgraph inputs whose shapes change between runs).
+  ModelBuilder& inputWithoutShape(const std::string& name, ElementType type);
   ModelBuilder& initializer(const std::string& name, TensorValue value);
   ModelBuilder& node(const std::string& opType, std::vector<std::string> inputs, std::vector<std::string> outputs,
                      std::vector<Attribute> attributes = {}, const std::string& domain = "");
@@ -108,6 +121,7 @@ class ModelBuilder {
     std::vector<Attribute> attributes;
   };
 
+  friend struct GraphWriter;  // writes subgraphs into their node's attribute
   void writeFolder(const std::filesystem::path& folder, bool marker) const;
   std::string serialize(const std::filesystem::path* externalFolder) const;
   std::string metadataJson() const;

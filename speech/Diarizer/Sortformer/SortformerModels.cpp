@@ -182,12 +182,10 @@ SortformerModels SortformerModels::load(const SortformerConfig& config,
   const auto start = Clock::now();
   logger().info("Compiling main model...");
   platform::CancellationError::throwIfRequested(stop);
-  const auto compiled = platform::MLModel::compileModel(mainModelPath);
-  platform::CancellationError::throwIfRequested(stop);
-
   const auto units = computeUnits.value_or(recommendedComputeUnits(config));
   const auto configuration = MLModelConfigurationUtils::defaultConfiguration(units);
-  std::shared_ptr<const platform::MLModel> model = ModelHub::openCompiledModel(compiled, configuration);
+  std::shared_ptr<const platform::MLModel> model = platform::MLModel::compileAndLoad(mainModelPath, configuration);
+  platform::CancellationError::throwIfRequested(stop);
   logger().info(fmt::format("Loaded main Sortformer model (computeUnits={})", static_cast<int>(units)));
   const double elapsed = secondsSince(start);
   logger().info(fmt::format("Models loaded in {:.2f}s", elapsed));
