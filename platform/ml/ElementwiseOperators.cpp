@@ -66,9 +66,9 @@ void unaryNumeric(KernelContext& c) {
   };
 
 VELTO_UNARY(NegOp, wrapSub(T(0), v))
-VELTO_UNARY(AbsOp, v < T(0) ? wrapSub(T(0), v) : v)
+VELTO_UNARY(AbsOp, isNegative(v) ? wrapSub(T(0), v) : v)
 VELTO_UNARY(ReluOp, v > T(0) ? v : T(0))
-VELTO_UNARY(SignOp, v > T(0) ? 1 : (v < T(0) ? -1 : 0))
+VELTO_UNARY(SignOp, v > T(0) ? 1 : (isNegative(v) ? -1 : 0))
 VELTO_UNARY(SigmoidOp, v >= T(0) ? T(1) / (T(1) + std::exp(-v)) : std::exp(v) / (T(1) + std::exp(v)))
 VELTO_UNARY(TanhOp, std::tanh(v))
 VELTO_UNARY(ExpOp, std::exp(v))
@@ -208,7 +208,9 @@ T safeDivide(T a, T b) {
   if constexpr (std::is_integral_v<T>) {
     // Integer division by zero or of the minimum by -1 would trap.
     if (b == 0) return 0;
-    if (b == -1) return static_cast<T>(-static_cast<std::make_unsigned_t<T>>(a));
+    if constexpr (std::is_signed_v<T>) {
+      if (b == -1) return static_cast<T>(-static_cast<std::make_unsigned_t<T>>(a));
+    }
   }
   return a / b;
 }
@@ -338,9 +340,11 @@ void modKernel(KernelContext& c) {
         return std::fmod(x, y);
       } else {
         if (y == 0) return T(0);
-        if (y == -1) return T(0);
-        T r = x % y;
-        if (!fmod && r != 0 && ((r < 0) != (y < 0))) r += y;
+        if constexpr (std::is_signed_v<T>) {
+          if (y == -1) return T(0);
+        }
+        T r = static_cast<T>(x % y);
+        if (!fmod && r != 0 && (isNegative(r) != isNegative(y))) r = static_cast<T>(r + y);
         return r;
       }
     });
@@ -356,8 +360,17 @@ void whereKernel(KernelContext& c) {
   requireSameType(c, x, y);
   const Shape out = broadcastShape(c, {&condition.shape(), &x.shape(), &y.shape()});
   Tensor result(x.type(), out);
-  const size_t size = elementByteSize(x.type());
   const bool* cond = condition.data<bool>();
+  if (x.type() == ElementType::string) {
+    broadcastLoop<3>(out,
+                     {broadcastStrides(condition.shape(), out), broadcastStrides(x.shape(), out), broadcastStrides(y.shape(), out)},
+                     [&](int64_t i, const std::array<int64_t, 3>& o) {
+                       result.copyElements(cond[o[0]] ? x : y, cond[o[0]] ? o[1] : o[2], i, 1);
+                     });
+    c.outputs[0] = std::move(result);
+    return;
+  }
+  const size_t size = elementByteSize(x.type());
   const std::byte* a = x.bytes();
   const std::byte* b = y.bytes();
   std::byte* r = result.bytes();
@@ -439,7 +452,7 @@ void addElementwiseOperators(OperatorTable& table) {
       {"Max", {variadic<1>}},
       {"Sum", {variadic<2>}},
       {"Mean", {variadic<3>}},
-      {"Where", {whereKernel, false}},
+      {"Where", {whereKernel, false, false, nullptr, true}},
       {"Clip", {clipKernel}},
   });
 }

@@ -105,6 +105,13 @@ void checkFieldSize(const onnx::TensorProto& proto, const Field& field, int64_t 
   }
 }
 
+// Small integer types travel in a wider repeated field.
+template <class T, class Field>
+void copyNarrowed(const onnx::TensorProto& proto, const Field& field, Tensor& tensor) {
+  checkFieldSize(proto, field, tensor.count());
+  for (int64_t i = 0; i < tensor.count(); ++i) tensor.data<T>()[i] = static_cast<T>(field.Get(static_cast<int>(i)));
+}
+
 Tensor tensorFromProto(const onnx::TensorProto& proto, const std::filesystem::path* folder) {
   const auto type = static_cast<ElementType>(proto.data_type());
   if (!isSupportedElementType(type)) {
@@ -127,6 +134,9 @@ Tensor tensorFromProto(const onnx::TensorProto& proto, const std::filesystem::pa
     raw = &proto.raw_data();
   }
 
+  if (raw != nullptr && type == ElementType::string) {
+    throw MLModelError::invalidModel(fmt::format("Tensor '{}' holds strings as raw bytes.", proto.name()));
+  }
   if (raw != nullptr) {
     if (raw->size() != bytes) {
       throw MLModelError::invalidModel(
@@ -164,6 +174,16 @@ Tensor tensorFromProto(const onnx::TensorProto& proto, const std::filesystem::pa
     case ElementType::bool_:
       checkFieldSize(proto, proto.int32_data(), count);
       for (int64_t i = 0; i < count; ++i) tensor.data<bool>()[i] = proto.int32_data(static_cast<int>(i)) != 0;
+      break;
+    case ElementType::int8: copyNarrowed<int8_t>(proto, proto.int32_data(), tensor); break;
+    case ElementType::uint8: copyNarrowed<uint8_t>(proto, proto.int32_data(), tensor); break;
+    case ElementType::int16: copyNarrowed<int16_t>(proto, proto.int32_data(), tensor); break;
+    case ElementType::uint16: copyNarrowed<uint16_t>(proto, proto.int32_data(), tensor); break;
+    case ElementType::uint32: copyNarrowed<uint32_t>(proto, proto.uint64_data(), tensor); break;
+    case ElementType::uint64: copyNarrowed<uint64_t>(proto, proto.uint64_data(), tensor); break;
+    case ElementType::string:
+      checkFieldSize(proto, proto.string_data(), count);
+      std::copy(proto.string_data().begin(), proto.string_data().end(), tensor.data<std::string>());
       break;
     default:
       break;
@@ -250,6 +270,7 @@ Attribute attributeFromProto(const onnx::AttributeProto& proto, const std::files
       a.kind = Attribute::Kind::strings;
       a.strings.assign(proto.strings().begin(), proto.strings().end());
       break;
+    case onnx::AttributeProto::TYPE_PROTO: a.kind = Attribute::Kind::typeProto; break;  // only Optional's, unread
     default:
       a.kind = Attribute::Kind::other;
       break;
@@ -431,8 +452,7 @@ class GraphLoader {
                                                                elementTypeName(to)));
       }
     }
-    if (node.opType == "Constant" && (node.hasAttribute("value_string") || node.hasAttribute("value_strings") ||
-                                      node.hasAttribute("sparse_value"))) {
+    if (node.opType == "Constant" && node.hasAttribute("sparse_value")) {
       throw MLModelError::unsupportedElementType(fmt::format("{} holds an unsupported value.", node.label()));
     }
   }
@@ -629,6 +649,9 @@ void Graph::execute(std::vector<Value>& values) const {
         continue;
       }
       const Tensor* input = value != nullptr ? &value->tensor() : nullptr;
+      if (input != nullptr && input->type() == ElementType::string && !node.op->takesStrings && !takesValues) {
+        context.fail("does not handle STRING tensors");
+      }
       if (input != nullptr && node.op->widensFloat16 && input->type() == ElementType::float16) {
         sawFloat16 = true;
         widened.push_back(widenFloat16(*input));

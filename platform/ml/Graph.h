@@ -17,7 +17,7 @@ class Graph;
 
 // One attribute of a node.
 struct Attribute {
-  enum class Kind { floatValue, intValue, stringValue, tensor, floats, ints, strings, graph, graphs, other };
+  enum class Kind { floatValue, intValue, stringValue, tensor, floats, ints, strings, graph, graphs, typeProto, other };
   Kind kind = Kind::other;
   float f = 0;
   int64_t i = 0;

@@ -22,10 +22,23 @@ constexpr ElementType elementTypeOf() {
   else if constexpr (std::is_same_v<T, int32_t>) return ElementType::int32;
   else if constexpr (std::is_same_v<T, int64_t>) return ElementType::int64;
   else if constexpr (std::is_same_v<T, bool>) return ElementType::bool_;
+  else if constexpr (std::is_same_v<T, int8_t>) return ElementType::int8;
+  else if constexpr (std::is_same_v<T, uint8_t>) return ElementType::uint8;
+  else if constexpr (std::is_same_v<T, int16_t>) return ElementType::int16;
+  else if constexpr (std::is_same_v<T, uint16_t>) return ElementType::uint16;
+  else if constexpr (std::is_same_v<T, uint32_t>) return ElementType::uint32;
+  else if constexpr (std::is_same_v<T, uint64_t>) return ElementType::uint64;
   else return ElementType::undefined;
 }
 
-// Calls f(T{}) for float32, float64, int32 and int64 tensors; fails the node otherwise.
+// v < 0 without a warning for unsigned types.
+template <class T>
+constexpr bool isNegative(T v) {
+  if constexpr (std::is_signed_v<T> || std::is_floating_point_v<T>) return v < T(0);
+  else return false;
+}
+
+// Calls f(T{}) for the floating-point and integer tensor types; fails the node otherwise.
 template <class F>
 void dispatchNumeric(const KernelContext& c, ElementType type, F&& f) {
   switch (type) {
@@ -33,6 +46,12 @@ void dispatchNumeric(const KernelContext& c, ElementType type, F&& f) {
     case ElementType::float64: f(double{}); return;
     case ElementType::int32: f(int32_t{}); return;
     case ElementType::int64: f(int64_t{}); return;
+    case ElementType::int8: f(int8_t{}); return;
+    case ElementType::uint8: f(uint8_t{}); return;
+    case ElementType::int16: f(int16_t{}); return;
+    case ElementType::uint16: f(uint16_t{}); return;
+    case ElementType::uint32: f(uint32_t{}); return;
+    case ElementType::uint64: f(uint64_t{}); return;
     default: c.fail(fmt::format("does not handle {} tensors", elementTypeName(type)));
   }
 }
@@ -160,5 +179,7 @@ void addNormalizationOperators(OperatorTable& table);
 void addPoolOperators(OperatorTable& table);
 void addRecurrentOperators(OperatorTable& table);
 void addControlFlowOperators(OperatorTable& table);
+void addSequenceOperators(OperatorTable& table);
+void addStringOperators(OperatorTable& table);
 
 }  // namespace platform::ml

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <utility>
 
 #include <fmt/format.h>
 #include <fmt/ranges.h>
@@ -46,26 +47,49 @@ MLMultiArrayDataType arrayTypeFor(ElementType type) {
   }
 }
 
-// uint16_t stands for binary16 here (the executor has no 16-bit integer type).
+// IEEE binary16 storage, kept apart from the uint16 element type.
+struct Half {
+  uint16_t bits;
+};
+
 template <class F>
 void withStorageType(ElementType type, F&& f) {
   switch (type) {
-    case ElementType::float16: f(uint16_t{}); break;
+    case ElementType::float16: f(Half{}); break;
     case ElementType::float32: f(float{}); break;
     case ElementType::float64: f(double{}); break;
     case ElementType::int32: f(int32_t{}); break;
     case ElementType::int64: f(int64_t{}); break;
     case ElementType::bool_: f(bool{}); break;
+    case ElementType::int8: f(int8_t{}); break;
+    case ElementType::uint8: f(uint8_t{}); break;
+    case ElementType::int16: f(int16_t{}); break;
+    case ElementType::uint16: f(uint16_t{}); break;
+    case ElementType::uint32: f(uint32_t{}); break;
+    case ElementType::uint64: f(uint64_t{}); break;
     default: throw MLModelError::unsupportedElementType(fmt::format("Cannot convert {} values.", ml::elementTypeName(type)));
+  }
+}
+
+// Whether `value` lies inside the range of the integer type D (NaN passes and becomes 0).
+template <class D, class S>
+bool fitsIn(S value) {
+  if constexpr (!std::is_integral_v<D> || std::is_same_v<D, bool> || std::is_same_v<S, Half> || std::is_same_v<S, bool>) {
+    return true;
+  } else if constexpr (std::is_floating_point_v<S>) {
+    return std::isnan(value) || (value >= static_cast<S>(std::numeric_limits<D>::lowest()) &&
+                                 value <= static_cast<S>(std::numeric_limits<D>::max()));
+  } else {
+    return std::in_range<D>(value);
   }
 }
 
 template <class D, class S>
 D convertValue(S value) {
-  if constexpr (std::is_same_v<S, uint16_t>) {
-    return convertValue<D>(floatFromFloat16(value));
-  } else if constexpr (std::is_same_v<D, uint16_t>) {
-    return float16FromFloat(static_cast<float>(value));
+  if constexpr (std::is_same_v<S, Half>) {
+    return convertValue<D>(floatFromFloat16(value.bits));
+  } else if constexpr (std::is_same_v<D, Half>) {
+    return Half{float16FromFloat(static_cast<float>(value))};
   } else if constexpr (std::is_same_v<D, bool>) {
     return value != S(0);
   } else if constexpr (std::is_integral_v<D> && std::is_floating_point_v<S>) {
@@ -73,30 +97,37 @@ D convertValue(S value) {
     if (value <= static_cast<S>(std::numeric_limits<D>::lowest())) return std::numeric_limits<D>::lowest();
     if (value >= static_cast<S>(std::numeric_limits<D>::max())) return std::numeric_limits<D>::max();
     return static_cast<D>(value);
-  } else if constexpr (std::is_integral_v<D> && std::is_integral_v<S> && sizeof(D) < sizeof(S)) {
-    if (value < static_cast<S>(std::numeric_limits<D>::lowest())) return std::numeric_limits<D>::lowest();
-    if (value > static_cast<S>(std::numeric_limits<D>::max())) return std::numeric_limits<D>::max();
+  } else if constexpr (std::is_integral_v<D> && std::is_integral_v<S> && !std::is_same_v<S, bool>) {
+    if (std::cmp_less(value, std::numeric_limits<D>::lowest())) return std::numeric_limits<D>::lowest();
+    if (std::cmp_greater(value, std::numeric_limits<D>::max())) return std::numeric_limits<D>::max();
     return static_cast<D>(value);
   } else {
     return static_cast<D>(value);
   }
 }
 
-void convertDense(const void* source, ElementType from, void* destination, ElementType to, int64_t count) {
-  if (count == 0) return;
+// Converts `count` elements; returns the index of the first one outside an integer destination
+// type's range (it is clamped), or -1.
+int64_t convertDense(const void* source, ElementType from, void* destination, ElementType to, int64_t count) {
+  if (count == 0) return -1;
   if (from == to) {
     std::memcpy(destination, source, static_cast<size_t>(count) * ml::elementByteSize(from));
-    return;
+    return -1;
   }
+  int64_t outside = -1;
   withStorageType(from, [&](auto s) {
     using S = decltype(s);
     withStorageType(to, [&](auto d) {
       using D = decltype(d);
       const S* in = static_cast<const S*>(source);
       D* out = static_cast<D*>(destination);
-      for (int64_t i = 0; i < count; ++i) out[i] = convertValue<D>(in[i]);
+      for (int64_t i = 0; i < count; ++i) {
+        if (outside < 0 && !fitsIn<D>(in[i])) outside = i;
+        out[i] = convertValue<D>(in[i]);
+      }
     });
   });
+  return outside;
 }
 
 // Copies between a strided array and a dense buffer of the array's element type.
@@ -125,31 +156,45 @@ void copyStrided(const MLMultiArray& array, std::byte* dense, bool toArray) {
   });
 }
 
-Tensor tensorFromArray(const MLMultiArray& array, ElementType target) {
+// Throws MLModelError(featureType) naming `name` when an element lies outside the target type.
+Tensor tensorFromArray(const MLMultiArray& array, ElementType target, const std::string& name) {
   Tensor tensor(target, array.shape());
   const ElementType source = elementTypeFor(array.dataType());
+  int64_t outside = -1;
+  Tensor dense;
   if (array.isContiguous()) {
-    convertDense(array.dataPointer(), source, tensor.bytes(), target, tensor.count());
+    outside = convertDense(array.dataPointer(), source, tensor.bytes(), target, tensor.count());
   } else if (source == target) {
     copyStrided(array, tensor.bytes(), false);
   } else {
-    Tensor dense(source, array.shape());
+    dense = Tensor(source, array.shape());
     copyStrided(array, dense.bytes(), false);
-    convertDense(dense.bytes(), source, tensor.bytes(), target, tensor.count());
+    outside = convertDense(dense.bytes(), source, tensor.bytes(), target, tensor.count());
+  }
+  if (outside >= 0) {
+    const double value = array.isContiguous() ? array[outside].doubleValue() : dense.doubleAt(outside);
+    throw MLModelError::featureType(fmt::format("Input '{}' holds {} at element {}, outside the range of {}.", name, value,
+                                                outside, ml::elementTypeName(target)));
   }
   return tensor;
 }
 
-void writeTensorToArray(const Tensor& tensor, MLMultiArray& array) {
+// Throws MLModelError(featureType) naming `name` when an element does not fit the array's type.
+void writeTensorToArray(const Tensor& tensor, MLMultiArray& array, const std::string& name) {
   const ElementType destination = elementTypeFor(array.dataType());
+  int64_t outside = -1;
   if (array.isContiguous()) {
-    convertDense(tensor.bytes(), tensor.type(), array.dataPointer(), destination, tensor.count());
+    outside = convertDense(tensor.bytes(), tensor.type(), array.dataPointer(), destination, tensor.count());
   } else if (destination == tensor.type()) {
     copyStrided(array, const_cast<std::byte*>(tensor.bytes()), true);
   } else {
     Tensor dense(destination, tensor.shape());
-    convertDense(tensor.bytes(), tensor.type(), dense.bytes(), destination, tensor.count());
+    outside = convertDense(tensor.bytes(), tensor.type(), dense.bytes(), destination, tensor.count());
     copyStrided(array, dense.bytes(), true);
+  }
+  if (outside >= 0) {
+    throw MLModelError::featureType(fmt::format("Output '{}' holds {} at element {}, which does not fit {}.", name,
+                                                tensor.doubleAt(outside), outside, ml::elementTypeName(destination)));
   }
 }
 
@@ -306,7 +351,7 @@ void refuseNonArrayValues(const ml::Graph& graph) {
       }
       if (value.type == ElementType::string) {
         throw MLModelError::unsupportedElementType(
-            fmt::format("{} '{}' holds strings; a model takes and gives numbers only.", role, value.name));
+            fmt::format("{} '{}' holds STRING elements; a model takes and gives numbers only.", role, value.name));
       }
     }
   }
@@ -364,10 +409,14 @@ Tensor MLModel::Impl::feed(const MLFeatureProvider& from, const InputBinding& in
     Tensor tensor(input.type, constraint.shape);
     if (value->type() == MLFeatureType::int64) {
       const int64_t v = value->int64Value();
-      convertDense(&v, ElementType::int64, tensor.bytes(), input.type, 1);
+      if (convertDense(&v, ElementType::int64, tensor.bytes(), input.type, 1) >= 0) {
+        throw MLModelError::featureType(fmt::format("Input '{}' is {}, outside the range of {}.", input.name, v, ml::elementTypeName(input.type)));
+      }
     } else {
       const double v = value->doubleValue();
-      convertDense(&v, ElementType::float64, tensor.bytes(), input.type, 1);
+      if (convertDense(&v, ElementType::float64, tensor.bytes(), input.type, 1) >= 0) {
+        throw MLModelError::featureType(fmt::format("Input '{}' is {}, outside the range of {}.", input.name, v, ml::elementTypeName(input.type)));
+      }
     }
     return tensor;
   }
@@ -377,7 +426,7 @@ Tensor MLModel::Impl::feed(const MLFeatureProvider& from, const InputBinding& in
     throw MLModelError::featureType(fmt::format("Input '{}' has shape {}, the model expects {}.", input.name,
                                                 shapeText(array->shape()), shapeText(constraint.shape)));
   }
-  return tensorFromArray(*array, input.type);
+  return tensorFromArray(*array, input.type, input.name);
 }
 
 std::unique_ptr<MLFeatureProvider> MLModel::Impl::run(const MLFeatureProvider& from, MLState* state,
@@ -402,7 +451,7 @@ std::unique_ptr<MLFeatureProvider> MLModel::Impl::run(const MLFeatureProvider& f
       if (it == state->buffers_.end() || it->second->shape() != binding.shape) {
         throw MLModelError::featureType(fmt::format("The state does not belong to this model (no buffer '{}').", binding.name));
       }
-      feeds[binding.name] = tensorFromArray(*it->second, binding.type);
+      feeds[binding.name] = tensorFromArray(*it->second, binding.type, binding.name);
     }
   }
   auto results = graph->run(feeds);
@@ -422,7 +471,7 @@ std::unique_ptr<MLFeatureProvider> MLModel::Impl::run(const MLFeatureProvider& f
         throw MLModelError::generic(fmt::format("State output '{}_out' has shape {}, the state {}.", binding.name,
                                                 shapeText(next.shape()), shapeText(buffer.shape())));
       }
-      writeTensorToArray(next, buffer);
+      writeTensorToArray(next, buffer, binding.name + "_out");
     }
   }
   MLDictionaryFeatureProvider::Dictionary values;
@@ -435,7 +484,7 @@ std::unique_ptr<MLFeatureProvider> MLModel::Impl::run(const MLFeatureProvider& f
     } else {
       array = std::make_shared<MLMultiArray>(tensor.shape(), arrayTypeFor(tensor.type()));
     }
-    writeTensorToArray(tensor, *array);
+    writeTensorToArray(tensor, *array, name);
     values[name] = std::make_shared<MLFeatureValue>(std::move(array));
   }
   return std::make_unique<MLDictionaryFeatureProvider>(std::move(values));
@@ -518,7 +567,7 @@ std::filesystem::path MLModel::compileModel(const std::filesystem::path& at) {
     if (!std::filesystem::exists(package / "model.onnx")) throw fail("the package has no model.onnx.");
     for (const auto& file : bundle.modelFiles()) {
       if (!std::filesystem::exists(file)) throw fail(fmt::format("{} is missing.", file.filename().string()));
-      ml::Graph::load(readFile(file), package);
+      refuseNonArrayValues(*ml::Graph::load(readFile(file), package));
     }
   } catch (const MLModelError& e) {
     if (e.errorCode() == MLModelError::Code::compile) throw;

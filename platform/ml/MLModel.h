@@ -27,7 +27,8 @@ class MLModel {
   // Loads the folder's network (the configuration's function, or the default one).
   // Throws MLModelError: io for a missing folder, unsupportedModelFormat for a folder without
   // model.onnx, invalidModel for a file that does not parse or does not fit together,
-  // unsupportedOperator / unsupportedElementType naming what the executor lacks.
+  // unsupportedOperator / unsupportedElementType naming what the executor lacks, and
+  // unsupportedElementType naming an input or output that is a sequence, an optional or strings.
   MLModel(const std::filesystem::path& contentsOf, const MLModelConfiguration& configuration = {});
   ~MLModel();
   MLModel(const MLModel&) = delete;
@@ -40,7 +41,9 @@ class MLModel {
   // (any element type; it converts) or, for a one-element input, as an integer or double value.
   // Outputs are new arrays, or the caller's arrays in options.outputBackings. The returned provider
   // belongs to the caller. Throws MLModelError: featureType for a missing input, a wrong shape, or a
-  // backing that names no output or has the wrong shape; generic when the network fails.
+  // backing that names no output or has the wrong shape, for an input value outside the range of the
+  // input's own integer type (300 for uint8) and for an integer output value that does not fit the
+  // output array (integer outputs cross as int32); generic when the network fails.
   // REQUIRES: the model is not stateful (use the form with a state).
   std::unique_ptr<MLFeatureProvider> prediction(const MLFeatureProvider& from,
                                                 const MLPredictionOptions& options = {}) const;

@@ -32,6 +32,8 @@ const std::unordered_map<std::string_view, OperatorEntry>& operatorTable() {
     addPoolOperators(entries);
     addRecurrentOperators(entries);
     addControlFlowOperators(entries);
+    addSequenceOperators(entries);
+    addStringOperators(entries);
     return std::unordered_map<std::string_view, OperatorEntry>(entries.begin(), entries.end());
   }();
   return table;

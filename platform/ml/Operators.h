@@ -44,6 +44,8 @@ struct OperatorEntry {
   // Checks a loaded node (its subgraphs against its inputs and outputs); throws
   // MLModelError(invalidModel) naming the node.
   void (*check)(const Node&) = nullptr;
+  // The kernel handles string tensors (those that take values do too); others are refused them.
+  bool takesStrings = false;
 };
 
 // The kernel of an ONNX operator of the default domain, or null when this executor lacks it.

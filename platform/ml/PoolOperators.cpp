@@ -70,7 +70,7 @@ void poolKernel(KernelContext& c) {
   Shape outShape{x.shape()[0], x.shape()[1]};
   outShape.insert(outShape.end(), w.out.begin(), w.out.end());
   const auto inStrides = denseStrides(w.in);
-  dispatchFloating(c, x.type(), [&](auto tag) {
+  auto pool = [&](auto tag) {
     using T = decltype(tag);
     Tensor y(x.type(), outShape);
     Tensor indices(ElementType::int64, outShape);
@@ -125,7 +125,10 @@ void poolKernel(KernelContext& c) {
       if (!Max) c.fail("has no second output");
       c.outputs[1] = std::move(indices);
     }
-  });
+  };
+  // The maximum of integers is exact; averages stay floating-point.
+  if constexpr (Max) dispatchNumeric(c, x.type(), pool);
+  else dispatchFloating(c, x.type(), pool);
 }
 
 template <bool Max>

@@ -1,7 +1,8 @@
 // Kernels that only move, select or describe elements, and Cast. They work on the element bytes, so
-// every element type (float16 included) passes through unchanged.
+// every element type (float16 included) passes through unchanged; those marked so move strings too.
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -169,6 +170,18 @@ void concatKernel(KernelContext& c) {
   const int64_t inner = product(outShape, static_cast<size_t>(axis) + 1, outShape.size());
   const size_t outRow = static_cast<size_t>(outShape[static_cast<size_t>(axis)] * inner) * size;
   size_t offset = 0;
+  if (first.type() == ElementType::string) {
+    const int64_t outRowCount = outShape[static_cast<size_t>(axis)] * inner;
+    int64_t at = 0;
+    for (size_t k = 0; k < c.inputCount(); ++k) {
+      const Tensor& t = c.input(k);
+      const int64_t rowCount = t.shape()[static_cast<size_t>(axis)] * inner;
+      for (int64_t o = 0; o < outer; ++o) result.copyElements(t, o * rowCount, o * outRowCount + at, rowCount);
+      at += rowCount;
+    }
+    c.outputs[0] = std::move(result);
+    return;
+  }
   for (size_t k = 0; k < c.inputCount(); ++k) {
     const Tensor& t = c.input(k);
     const size_t row = static_cast<size_t>(t.shape()[static_cast<size_t>(axis)] * inner) * size;
@@ -285,6 +298,10 @@ void gatherKernel(KernelContext& c) {
       int64_t index = indices.integerAt(k);
       if (index < 0) index += dim;
       if (index < 0 || index >= dim) c.fail(fmt::format("index {} is outside an axis of {}", indices.integerAt(k), dim));
+      if (data.type() == ElementType::string) {
+        result.copyElements(data, (o * dim + index) * inner, (o * indices.count() + k) * inner, inner);
+        continue;
+      }
       std::memcpy(out, data.bytes() + static_cast<size_t>((o * dim + index) * inner) * size, block);
       out += block;
     }
@@ -359,6 +376,15 @@ void constantKernel(KernelContext& c) {
     Tensor t(ElementType::int64, {static_cast<int64_t>(ints->size())});
     std::copy(ints->begin(), ints->end(), t.data<int64_t>());
     c.outputs[0] = t;
+  } else if (n.hasAttribute("value_string")) {
+    Tensor t(ElementType::string, {});
+    t.data<std::string>()[0] = n.stringAttribute("value_string", "");
+    c.outputs[0] = t;
+  } else if (n.hasAttribute("value_strings")) {
+    const auto& strings = n.attributes.at("value_strings").strings;
+    Tensor t(ElementType::string, {static_cast<int64_t>(strings.size())});
+    std::copy(strings.begin(), strings.end(), t.data<std::string>());
+    c.outputs[0] = t;
   } else {
     c.fail("has no value");
   }
@@ -420,6 +446,42 @@ void castElements(const Tensor& x, Tensor& y) {
   }
 }
 
+// The shortest text that reads back as the same value ("0.47892547" for a float32).
+template <class From>
+std::string numberText(From v) {
+  if constexpr (std::is_same_v<From, bool>) {
+    return v ? "1" : "0";
+  } else {
+    if constexpr (std::is_floating_point_v<From>) {
+      if (std::isnan(v)) return "NaN";
+      if (std::isinf(v)) return v > 0 ? "INF" : "-INF";
+    }
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof(buffer), v);
+    return std::string(buffer, result.ptr);
+  }
+}
+
+// Decimal text, "NaN" and "INF" with an optional sign, in any case; nothing else may follow.
+double numberFromText(const KernelContext& c, const std::string& text) {
+  std::string_view view(text);
+  bool negative = false;
+  if (!view.empty() && (view.front() == '+' || view.front() == '-')) {
+    negative = view.front() == '-';
+    view.remove_prefix(1);
+  }
+  double value = 0;
+  const auto result = std::from_chars(view.data(), view.data() + view.size(), value);
+  if (view.empty() || view.front() == '+' || view.front() == '-' || result.ec != std::errc() ||
+      result.ptr != view.data() + view.size()) {
+    if (result.ec == std::errc::result_out_of_range && result.ptr == view.data() + view.size()) {
+      return negative ? -value : value;
+    }
+    c.fail(fmt::format("cannot read \"{}\" as a number", text.size() > 64 ? text.substr(0, 64) + "..." : text));
+  }
+  return negative ? -value : value;
+}
+
 template <class From>
 void castFrom(const Tensor& x, Tensor& y) {
   switch (y.type()) {
@@ -428,8 +490,37 @@ void castFrom(const Tensor& x, Tensor& y) {
     case ElementType::int32: castElements<From, int32_t>(x, y); break;
     case ElementType::int64: castElements<From, int64_t>(x, y); break;
     case ElementType::bool_: castElements<From, bool>(x, y); break;
+    case ElementType::int8: castElements<From, int8_t>(x, y); break;
+    case ElementType::uint8: castElements<From, uint8_t>(x, y); break;
+    case ElementType::int16: castElements<From, int16_t>(x, y); break;
+    case ElementType::uint16: castElements<From, uint16_t>(x, y); break;
+    case ElementType::uint32: castElements<From, uint32_t>(x, y); break;
+    case ElementType::uint64: castElements<From, uint64_t>(x, y); break;
+    case ElementType::string:
+      for (int64_t i = 0; i < x.count(); ++i) y.data<std::string>()[i] = numberText(x.data<From>()[i]);
+      break;
     default: break;
   }
+}
+
+// Strings read as double first, then take the target type as numbers do.
+void castFromStrings(const KernelContext& c, const Tensor& x, Tensor& y) {
+  Tensor numbers(ElementType::float64, x.shape());
+  for (int64_t i = 0; i < x.count(); ++i) numbers.data<double>()[i] = numberFromText(c, x.data<std::string>()[i]);
+  if (y.type() == ElementType::float32) {
+    // Through double, "0.47892547" could round twice; float parsing gives the nearest float32.
+    for (int64_t i = 0; i < x.count(); ++i) {
+      const std::string& text = x.data<std::string>()[i];
+      float value = 0;
+      std::string_view view(text);
+      const bool negative = !view.empty() && view.front() == '-';
+      if (!view.empty() && (view.front() == '+' || view.front() == '-')) view.remove_prefix(1);
+      const auto result = std::from_chars(view.data(), view.data() + view.size(), value);
+      y.data<float>()[i] = result.ec == std::errc() ? (negative ? -value : value) : static_cast<float>(numbers.data<double>()[i]);
+    }
+    return;
+  }
+  castFrom<double>(numbers, y);
 }
 
 // Float16 crosses through float32, which holds every half value exactly.
@@ -464,6 +555,13 @@ void castTo(KernelContext& c, ElementType to) {
       case ElementType::int32: castFrom<int32_t>(x, y); break;
       case ElementType::int64: castFrom<int64_t>(x, y); break;
       case ElementType::bool_: castFrom<bool>(x, y); break;
+      case ElementType::int8: castFrom<int8_t>(x, y); break;
+      case ElementType::uint8: castFrom<uint8_t>(x, y); break;
+      case ElementType::int16: castFrom<int16_t>(x, y); break;
+      case ElementType::uint16: castFrom<uint16_t>(x, y); break;
+      case ElementType::uint32: castFrom<uint32_t>(x, y); break;
+      case ElementType::uint64: castFrom<uint64_t>(x, y); break;
+      case ElementType::string: castFromStrings(c, x, y); break;
       default: c.fail(fmt::format("cannot cast from {}", elementTypeName(x.type())));
     }
   } else {
@@ -588,25 +686,25 @@ void padKernel(KernelContext& c) {
 
 void addShapeOperators(OperatorTable& table) {
   table.insert(table.end(), {
-      {"Identity", {identityKernel, false, true}},
-      {"Reshape", {reshapeKernel, false}},
-      {"Flatten", {flattenKernel, false}},
-      {"Squeeze", {squeezeKernel, false}},
-      {"Unsqueeze", {unsqueezeKernel, false}},
+      {"Identity", {identityKernel, false, true, nullptr, true}},
+      {"Reshape", {reshapeKernel, false, false, nullptr, true}},
+      {"Flatten", {flattenKernel, false, false, nullptr, true}},
+      {"Squeeze", {squeezeKernel, false, false, nullptr, true}},
+      {"Unsqueeze", {unsqueezeKernel, false, false, nullptr, true}},
       {"Transpose", {transposeKernel, false}},
-      {"Concat", {concatKernel, false}},
+      {"Concat", {concatKernel, false, false, nullptr, true}},
       {"Slice", {sliceKernel, false}},
       {"Split", {splitKernel, false}},
-      {"Gather", {gatherKernel, false}},
+      {"Gather", {gatherKernel, false, false, nullptr, true}},
       {"Expand", {expandKernel, false}},
       {"Tile", {tileKernel, false}},
-      {"Shape", {shapeKernel, false}},
-      {"Size", {sizeKernel, false}},
-      {"Constant", {constantKernel, false}},
+      {"Shape", {shapeKernel, false, false, nullptr, true}},
+      {"Size", {sizeKernel, false, false, nullptr, true}},
+      {"Constant", {constantKernel, false, false, nullptr, true}},
       {"ConstantOfShape", {constantOfShapeKernel, false}},
       {"Range", {rangeKernel}},
-      {"Cast", {castKernel, false}},
-      {"CastLike", {castLikeKernel, false}},
+      {"Cast", {castKernel, false, false, nullptr, true}},
+      {"CastLike", {castLikeKernel, false, false, nullptr, true}},
       {"Trilu", {triluKernel, false}},
       {"GatherElements", {gatherElementsKernel, false}},
       {"Pad", {padKernel, false}},

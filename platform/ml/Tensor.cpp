@@ -24,6 +24,13 @@ bool isSupportedElementType(ElementType type) {
     case ElementType::int32:
     case ElementType::int64:
     case ElementType::bool_:
+    case ElementType::int8:
+    case ElementType::uint8:
+    case ElementType::int16:
+    case ElementType::uint16:
+    case ElementType::uint32:
+    case ElementType::uint64:
+    case ElementType::string:
       return true;
     default:
       return false;
@@ -183,6 +190,16 @@ int64_t Tensor::integerAt(int64_t index) const {
     case ElementType::int64: return data<int64_t>()[index];
     case ElementType::int32: return data<int32_t>()[index];
     case ElementType::bool_: return data<bool>()[index] ? 1 : 0;
+    case ElementType::int8: return data<int8_t>()[index];
+    case ElementType::uint8: return data<uint8_t>()[index];
+    case ElementType::int16: return data<int16_t>()[index];
+    case ElementType::uint16: return data<uint16_t>()[index];
+    case ElementType::uint32: return data<uint32_t>()[index];
+    case ElementType::uint64: {
+      const uint64_t value = data<uint64_t>()[index];
+      return value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max()) ? std::numeric_limits<int64_t>::max()
+                                                                                 : static_cast<int64_t>(value);
+    }
     default: {
       const double value = doubleAt(index);
       if (!(value > -9.2e18 && value < 9.2e18)) return value > 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
@@ -199,6 +216,12 @@ double Tensor::doubleAt(int64_t index) const {
     case ElementType::int64: return static_cast<double>(data<int64_t>()[index]);
     case ElementType::int32: return data<int32_t>()[index];
     case ElementType::bool_: return data<bool>()[index] ? 1.0 : 0.0;
+    case ElementType::int8: return data<int8_t>()[index];
+    case ElementType::uint8: return data<uint8_t>()[index];
+    case ElementType::int16: return data<int16_t>()[index];
+    case ElementType::uint16: return data<uint16_t>()[index];
+    case ElementType::uint32: return data<uint32_t>()[index];
+    case ElementType::uint64: return static_cast<double>(data<uint64_t>()[index]);
     default: return 0.0;
   }
 }

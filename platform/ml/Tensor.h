@@ -9,7 +9,8 @@
 namespace platform::ml {
 
 // Element types of the executor, numbered as in ONNX. The executor computes with float32, float16
-// (widened to float32 for arithmetic), float64, int32, int64 and bool; other numbers are refused.
+// (widened to float32 for arithmetic), float64, the integer types, bool and string; bfloat16 and the
+// complex types are refused.
 enum class ElementType : int32_t {
   undefined = 0,
   float32 = 1,
@@ -72,7 +73,7 @@ class Tensor {
   // strings). REQUIRES: same element type, both ranges inside their tensors.
   void copyElements(const Tensor& source, int64_t sourceOffset, int64_t offset, int64_t count);
 
-  // Element i as int64 or double, for shape and index inputs. REQUIRES: numeric type.
+  // Element i as int64 (uint64 saturates) or double, for shape and index inputs. REQUIRES: numeric type.
   int64_t integerAt(int64_t index) const;
   double doubleAt(int64_t index) const;
   // All elements as int64 (shapes, axes, indices).

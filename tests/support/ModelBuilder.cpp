@@ -1,5 +1,6 @@
 #include "tests/support/ModelBuilder.h"
 
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 
@@ -44,6 +45,13 @@ std::string rawBytes(const TensorValue& value) {
       case ElementType::uint16: append(static_cast<uint16_t>(v)); break;
       case ElementType::uint32: append(static_cast<uint32_t>(v)); break;
       case ElementType::uint64: append(static_cast<uint64_t>(v)); break;
+      case ElementType::bfloat16: {
+        const float f = static_cast<float>(v);
+        uint32_t bits;
+        std::memcpy(&bits, &f, sizeof(bits));
+        append(static_cast<uint16_t>(bits >> 16));
+        break;
+      }
       case ElementType::bool_: append(static_cast<uint8_t>(v != 0)); break;
       case ElementType::string: break;
     }
@@ -108,6 +116,11 @@ ModelBuilder& ModelBuilder::output(const std::string& name, ElementType type, st
   return *this;
 }
 
+ModelBuilder& ModelBuilder::sequenceOutput(const std::string& name, ElementType type) {
+  outputs_.push_back({name, type, {}, false, true});
+  return *this;
+}
+
 ModelBuilder& ModelBuilder::inputWithoutShape(const std::string& name, ElementType type) {
   inputs_.push_back({name, type, {}, false});
   return *this;
@@ -168,7 +181,16 @@ struct GraphWriter {
   static void fill(const ModelBuilder& b, onnx::GraphProto& graph, std::string* external, const char* externalFile) {
     graph.set_name(b.name_);
     for (const auto& v : b.inputs_) fillValueInfo(*graph.add_input(), v.name, v.type, v.dims, v.hasShape);
-    for (const auto& v : b.outputs_) fillValueInfo(*graph.add_output(), v.name, v.type, v.dims, v.hasShape);
+    for (const auto& v : b.outputs_) {
+      auto& output = *graph.add_output();
+      if (v.sequence) {
+        output.set_name(v.name);
+        output.mutable_type()->mutable_sequence_type()->mutable_elem_type()->mutable_tensor_type()->set_elem_type(
+            static_cast<int32_t>(v.type));
+      } else {
+        fillValueInfo(output, v.name, v.type, v.dims, v.hasShape);
+      }
+    }
     for (const auto& [name, value] : b.initializers_) fillTensor(*graph.add_initializer(), name, value, external, externalFile);
     for (const auto& planned : b.nodes_) {
       auto* node = graph.add_node();

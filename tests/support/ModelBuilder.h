@@ -24,6 +24,7 @@ enum class ElementType : int32_t {
   float64 = 11,
   uint32 = 12,
   uint64 = 13,
+  bfloat16 = 16,
 };
 
 class ModelBuilder;
@@ -80,6 +81,8 @@ class ModelBuilder {
   ModelBuilder& output(const std::string& name, ElementType type, std::vector<int64_t> dims);
   // An output without any shape information in the file.
   ModelBuilder& outputWithoutShape(const std::string& name, ElementType type);
+  // An output that is a sequence of tensors of `type`.
+  ModelBuilder& sequenceOutput(const std::string& name, ElementType type);
   // An input without any shape information (subgraph inputs whose shapes change between runs).
   ModelBuilder& inputWithoutShape(const std::string& name, ElementType type);
   ModelBuilder& initializer(const std::string& name, TensorValue value);
@@ -114,6 +117,7 @@ class ModelBuilder {
     ElementType type;
     std::vector<int64_t> dims;
     bool hasShape = true;
+    bool sequence = false;
   };
   struct PlannedNode {
     std::string opType, domain;

@@ -362,11 +362,11 @@ TEST_F(MLModelTest, LoadErrorsNameTheProblem) {
        MLModelError::Code::unsupportedOperator, "GridSample"},
       {"unsupportedElementType",
        [](const auto& root) {
-         ModelBuilder b("Bytes");
-         b.input("x", ElementType::uint8, {1}).output("y", ElementType::uint8, {1}).node("Identity", {"x"}, {"y"});
+         ModelBuilder b("Brain");
+         b.input("x", ElementType::bfloat16, {1}).output("y", ElementType::bfloat16, {1}).node("Identity", {"x"}, {"y"});
          return b.writeBundle(root);
        },
-       MLModelError::Code::unsupportedElementType, "UINT8"},
+       MLModelError::Code::unsupportedElementType, "type 16"},
       {"damagedMetadata",
        [](const auto& root) {
          auto bundle = linearLayer().writeBundle(root);

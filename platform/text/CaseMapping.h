@@ -1,0 +1,14 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// Upper- and lower-casing of UTF-8 text by a locale's rules (ICU). Safe from any thread.
+namespace platform::text {
+
+// `utf8` in lower (upper) case under `locale` (an ICU locale name such as "en_US" or "tr"; empty
+// for the root rules). Invalid UTF-8 sequences become U+FFFD.
+std::string toLowerCase(std::string_view utf8, const std::string& locale = {});
+std::string toUpperCase(std::string_view utf8, const std::string& locale = {});
+
+}  // namespace platform::text
