@@ -5,6 +5,8 @@
 //   BM_BlasSgemmConvStack       the same products as sgemm on prepared patch matrices
 //   BM_Memcpy                   copying one 1,000 x 512 float activation
 //   BM_MLModelLoad              loading the feed-forward bundle from disk
+//   BM_MLModelNestedIfLstm      1,000 predictions of a detector-shaped network: an LSTM inside two If nodes
+//   BM_MLModelPlainLstm         the same 1,000 predictions of the same LSTM without the If nodes
 // The "GFLOP/s" counter lets the executor's overhead over raw BLAS be read off directly.
 #include <cblas.h>
 
@@ -19,6 +21,7 @@
 
 #include "platform/ml/MLDictionaryFeatureProvider.h"
 #include "platform/ml/MLModel.h"
+#include "tests/support/DetectorModelBuilder.h"
 #include "tests/support/ModelBuilder.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -172,6 +175,33 @@ void BM_MLModelLoad(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_MLModelLoad)->Unit(benchmark::kMillisecond);
+
+// A stream of 512-sample chunks at 16 kHz, the recurrent state carried from one prediction to the next.
+void runDetector(benchmark::State& state, const ModelBuilder& builder) {
+  constexpr int kPredictions = 1000;
+  testsupport::TemporaryFolder folder;
+  MLModel model(builder.writeBundle(folder.path()));
+  const auto x = randomArray({1, 512});
+  auto sampleRate = std::make_shared<MLMultiArray>(std::vector<int64_t>{1}, MLMultiArrayDataType::int32);
+  static_cast<int32_t*>(sampleRate->dataPointer())[0] = 16000;
+  auto zero = std::make_shared<MLMultiArray>(std::vector<int64_t>{1, 1, 64}, MLMultiArrayDataType::float32);
+  for (auto _ : state) {
+    auto h = zero, c = zero;
+    for (int i = 0; i < kPredictions; ++i) {
+      auto outputs = model.prediction(MLDictionaryFeatureProvider({{"x", x}, {"sr", sampleRate}, {"h", h}, {"c", c}}));
+      h = outputs->featureValue("hn")->multiArrayValue();
+      c = outputs->featureValue("cn")->multiArrayValue();
+    }
+    benchmark::DoNotOptimize(h->dataPointer());
+  }
+  state.SetItemsProcessed(state.iterations() * kPredictions * 512);
+}
+
+void BM_MLModelNestedIfLstm(benchmark::State& state) { runDetector(state, testsupport::DetectorModelBuilder::nestedIf()); }
+BENCHMARK(BM_MLModelNestedIfLstm)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_MLModelPlainLstm(benchmark::State& state) { runDetector(state, testsupport::DetectorModelBuilder::plain()); }
+BENCHMARK(BM_MLModelPlainLstm)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 const int kHostNoted = (addHost(), 0);
 

@@ -311,7 +311,16 @@ class GraphLoader {
     planReleases();
     graph_->slotCount_ = slots_.size();
     graph_->constants_.resize(slots_.size());
-    for (auto& [slot, tensor] : constants_) graph_->constants_[static_cast<size_t>(slot)] = std::move(tensor);
+    graph_->slotSource_.assign(slots_.size(), Graph::kOwnValue);
+    for (const auto& [outer, inner] : captures_) graph_->slotSource_[static_cast<size_t>(inner)] = outer;
+    for (auto& [slot, tensor] : constants_) {
+      graph_->constants_[static_cast<size_t>(slot)] = std::move(tensor);
+      graph_->slotSource_[static_cast<size_t>(slot)] = Graph::kConstant;
+    }
+    for (int slot : graph_->outputSlots_) {
+      graph_->outputMovable_.push_back(graph_->slotSource_[static_cast<size_t>(slot)] == Graph::kOwnValue &&
+                                       std::count(graph_->outputSlots_.begin(), graph_->outputSlots_.end(), slot) == 1);
+    }
     return graph_;
   }
 
@@ -333,7 +342,7 @@ class GraphLoader {
     if (outer < 0) return -1;
     const int inner = slotFor(name);
     defined_.insert(inner);
-    graph_->captures_.emplace_back(outer, inner);
+    captures_.emplace_back(outer, inner);
     return inner;
   }
 
@@ -507,6 +516,7 @@ class GraphLoader {
   std::set<int> defined_;
   std::map<int, Tensor> constants_;
   std::vector<int>* pendingImplicit_ = nullptr;  // implicit inputs of the node whose subgraph loads
+  std::vector<std::pair<int, int>> captures_;     // (enclosing graph's slot, own slot)
 };
 
 std::shared_ptr<const Graph> Graph::load(const std::string& bytes, const std::filesystem::path& folder) {
@@ -579,16 +589,8 @@ void checkFeed(const ValueInfo& info, const Value& feed) {
 
 }  // namespace
 
-std::vector<Value> Graph::startValues() const {
-  std::vector<Value> values(slotCount_);
-  for (size_t slot = 0; slot < slotCount_; ++slot) {
-    if (!constants_[slot].empty()) values[slot] = constants_[slot];
-  }
-  return values;
-}
-
 std::map<std::string, Value> Graph::runValues(const std::map<std::string, Value>& feeds) const {
-  std::vector<Value> values = startValues();
+  std::vector<Value> values(slotCount_);
   for (size_t i = 0; i < inputs_.size(); ++i) {
     const ValueInfo& info = inputs_[i];
     auto it = feeds.find(info.name);
@@ -596,9 +598,10 @@ std::map<std::string, Value> Graph::runValues(const std::map<std::string, Value>
     checkFeed(info, it->second);
     values[static_cast<size_t>(inputSlots_[i])] = it->second;
   }
-  execute(values);
+  execute(values, nullptr);
+  const Frame frame{this, &values, nullptr};
   std::map<std::string, Value> results;
-  for (size_t i = 0; i < outputs_.size(); ++i) results[outputs_[i].name] = values[static_cast<size_t>(outputSlots_[i])];
+  for (size_t i = 0; i < outputs_.size(); ++i) results[outputs_[i].name] = frame.at(outputSlots_[i]);
   return results;
 }
 
@@ -613,35 +616,53 @@ std::map<std::string, Tensor> Graph::run(const std::map<std::string, Tensor>& fe
   return results;
 }
 
-std::vector<Value> Graph::runBody(const std::vector<Value>& scope, std::vector<Value> inputs) const {
+const Value& Frame::at(int slot) const {
+  const int source = graph->slotSource_[static_cast<size_t>(slot)];
+  if (source == Graph::kOwnValue) return (*values)[static_cast<size_t>(slot)];
+  if (source == Graph::kConstant) return graph->constants_[static_cast<size_t>(slot)];
+  return parent->at(source);
+}
+
+std::vector<Value> Graph::runBody(const Frame& scope, std::vector<Value> inputs) const {
   assert(inputs.size() == inputSlots_.size());
-  std::vector<Value> values = startValues();
-  for (const auto& [outer, inner] : captures_) values[static_cast<size_t>(inner)] = scope[static_cast<size_t>(outer)];
+  std::vector<Value> values(slotCount_);
   for (size_t i = 0; i < inputs.size(); ++i) values[static_cast<size_t>(inputSlots_[i])] = std::move(inputs[i]);
-  execute(values);
+  execute(values, &scope);
+  const Frame frame{this, &values, &scope};
   std::vector<Value> results;
   results.reserve(outputSlots_.size());
-  for (int slot : outputSlots_) results.push_back(values[static_cast<size_t>(slot)]);
+  for (size_t i = 0; i < outputSlots_.size(); ++i) {
+    const int slot = outputSlots_[i];
+    if (outputMovable_[i]) results.push_back(std::move(values[static_cast<size_t>(slot)]));
+    else results.push_back(frame.at(slot));
+  }
   return results;
 }
 
-void Graph::execute(std::vector<Value>& values) const {
+void Graph::execute(std::vector<Value>& values, const Frame* parent) const {
+  const Frame frame{this, &values, parent};
   std::vector<Tensor> widened;
+  // The context's lists are reused from node to node: small networks run many tiny nodes.
+  std::vector<const Tensor*> inputs;
+  std::vector<Tensor> outputs;
+  std::vector<const Value*> valueInputs;
+  std::vector<Value> valueOutputs;
   for (size_t n = 0; n < nodes_.size(); ++n) {
     const Node& node = nodes_[n];
     const bool takesValues = node.op->takesValues;
-    KernelContext context{node, {}, std::vector<Tensor>(node.outputs.size()), node.opset};
-    context.scope = &values;
-    context.inputs.reserve(node.inputs.size());
-    if (takesValues) {
-      context.values.reserve(node.inputs.size());
-      context.valueOutputs.resize(node.outputs.size());
-    }
+    inputs.clear();
+    outputs.clear();
+    outputs.resize(node.outputs.size());
+    valueInputs.clear();
+    valueOutputs.clear();
+    if (takesValues) valueOutputs.resize(node.outputs.size());
+    KernelContext context{node, std::move(inputs), std::move(outputs), node.opset, std::move(valueInputs), std::move(valueOutputs),
+                          &frame};
     bool sawFloat16 = false;
     widened.clear();
     widened.reserve(node.inputs.size());
     for (int slot : node.inputs) {
-      const Value* value = slot >= 0 ? &values[static_cast<size_t>(slot)] : nullptr;
+      const Value* value = slot >= 0 ? &frame.at(slot) : nullptr;
       if (takesValues) context.values.push_back(value);
       if (value != nullptr && !value->isTensor()) {
         if (!takesValues) context.fail(fmt::format("takes tensors, not {}", value->kindName()));
@@ -674,6 +695,10 @@ void Graph::execute(std::vector<Value>& values) const {
       values[static_cast<size_t>(node.outputs[k])] = std::move(output);
     }
     for (int slot : releaseAfter_[n]) values[static_cast<size_t>(slot)] = Value();
+    inputs = std::move(context.inputs);
+    outputs = std::move(context.outputs);
+    valueInputs = std::move(context.values);
+    valueOutputs = std::move(context.valueOutputs);
   }
 }
 

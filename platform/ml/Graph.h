@@ -68,6 +68,17 @@ struct ValueInfo {
   bool hasShape = false;
 };
 
+// The values of one running graph (by slot) and the frame of the graph that encloses it: a subgraph
+// reads its enclosing graphs' values through this chain instead of copying them.
+struct Frame {
+  const Graph* graph = nullptr;
+  const std::vector<Value>* values = nullptr;
+  const Frame* parent = nullptr;
+
+  // The value of `slot` of this frame's graph, wherever it lives.
+  const Value& at(int slot) const;
+};
+
 // A network read from an ONNX file, ready to run, or one of its subgraphs (the body of an If, Loop,
 // Scan or SequenceMap), which reads values of every enclosing graph by name. Immutable after loading:
 // run() may be called from several threads at once.
@@ -97,10 +108,10 @@ class Graph {
   // The same for networks whose inputs or outputs are sequences or optionals.
   std::map<std::string, Value> runValues(const std::map<std::string, Value>& feeds) const;
 
-  // Runs a subgraph: `scope` holds the values of the graph that encloses it (by slot), `inputs` its
-  // own inputs in order. Returns its outputs in order. Throws like run().
-  // REQUIRES: inputs.size() == inputs().size().
-  std::vector<Value> runBody(const std::vector<Value>& scope, std::vector<Value> inputs) const;
+  // Runs a subgraph: `scope` is the frame of the graph that encloses it, `inputs` its own inputs in
+  // order. Returns its outputs in order. Throws like run().
+  // REQUIRES: inputs.size() == inputs().size(), scope is the enclosing graph's frame.
+  std::vector<Value> runBody(const Frame& scope, std::vector<Value> inputs) const;
 
   // How deep subgraphs may nest inside a network.
   static constexpr int kMaxNesting = 64;
@@ -110,17 +121,23 @@ class Graph {
 
  private:
   friend class GraphLoader;
+  friend struct Frame;
 
-  // Runs every node over `values` (one per slot, inputs and constants already in place).
-  void execute(std::vector<Value>& values) const;
-  std::vector<Value> startValues() const;
+  // Runs every node over `values` (one per slot, inputs and constants already in place); captured
+  // values are read through `parent`.
+  void execute(std::vector<Value>& values, const Frame* parent) const;
 
   std::vector<ValueInfo> inputs_;
   std::vector<int> inputSlots_;
   std::vector<ValueInfo> outputs_;
   std::vector<int> outputSlots_;
-  std::vector<Tensor> constants_;   // per slot; empty where the value is computed
-  std::vector<std::pair<int, int>> captures_;  // (slot of the enclosing graph, own slot)
+  // Per slot: where its value lives. Constants and enclosing values are read in place, never copied
+  // into a run's own values.
+  static constexpr int kOwnValue = -1;
+  static constexpr int kConstant = -2;
+  std::vector<int> slotSource_;     // kOwnValue, kConstant, or the enclosing graph's slot it reads
+  std::vector<Value> constants_;    // per slot; empty where the value is not constant
+  std::vector<bool> outputMovable_;  // per output: its own value, listed once, so it can be moved out
   std::vector<Node> nodes_;
   std::vector<std::vector<int>> releaseAfter_;  // per node: slots nobody reads afterwards
   size_t slotCount_ = 0;

@@ -20,7 +20,7 @@ struct KernelContext {
   int opset = 0;
   std::vector<const Value*> values = {};
   std::vector<Value> valueOutputs = {};
-  const std::vector<Value>* scope = nullptr;
+  const Frame* scope = nullptr;
 
   size_t inputCount() const { return inputs.size(); }
   bool hasInput(size_t index) const { return index < inputs.size() && inputs[index] != nullptr; }

@@ -12,6 +12,29 @@ namespace {
 
 enum class Reduction { sum, mean, max, min, prod, l1, l2, sumSquare, logSum, logSumExp };
 
+// True when the reduced axes are the last ones, so each output reduces one contiguous row.
+bool reducesSuffix(const std::vector<bool>& reduced) {
+  auto first = std::find(reduced.begin(), reduced.end(), true);
+  return std::all_of(first, reduced.end(), [](bool r) { return r; });
+}
+
+// The largest (smallest) element of each of `rows` contiguous rows; NaN wins. Branch-free so the
+// compiler vectorises it: a silence gate takes the peak of every chunk.
+template <bool Max, class T, class Acc>
+void extremeOfRows(const T* in, int64_t rows, int64_t length, Acc* out) {
+  for (int64_t r = 0; r < rows; ++r) {
+    const T* row = in + r * length;
+    T best = Max ? -std::numeric_limits<T>::infinity() : std::numeric_limits<T>::infinity();
+    bool sawNaN = false;
+    for (int64_t i = 0; i < length; ++i) {
+      const T v = row[i];
+      best = Max ? (v > best ? v : best) : (v < best ? v : best);
+      sawNaN |= v != v;
+    }
+    out[r] = sawNaN ? std::numeric_limits<Acc>::quiet_NaN() : static_cast<Acc>(best);
+  }
+}
+
 template <Reduction R>
 void reduceKernel(KernelContext& c) {
   const Tensor& x = c.input(0);
@@ -44,12 +67,29 @@ void reduceKernel(KernelContext& c) {
   dispatchNumeric(c, x.type(), [&](auto tag) {
     using T = decltype(tag);
     using Acc = std::conditional_t<std::is_floating_point_v<T>, double, T>;
+    auto finish = [&](const std::vector<Acc>& acc) {
+      Tensor y(x.type(), outShape);
+      for (size_t i = 0; i < acc.size(); ++i) {
+        Acc v = acc[i];
+        if constexpr (R == Reduction::mean) v = reducedCount == 0 ? Acc(0) : static_cast<Acc>(v / static_cast<Acc>(reducedCount));
+        if constexpr (R == Reduction::l2) v = static_cast<Acc>(std::sqrt(static_cast<double>(v)));
+        if constexpr (R == Reduction::logSum || R == Reduction::logSumExp) v = static_cast<Acc>(std::log(static_cast<double>(v)));
+        y.data<T>()[i] = static_cast<T>(v);
+      }
+      c.outputs[0] = std::move(y);
+    };
     Acc init = 0;
     if constexpr (R == Reduction::max) init = std::is_floating_point_v<T> ? -std::numeric_limits<Acc>::infinity() : std::numeric_limits<Acc>::lowest();
     if constexpr (R == Reduction::min) init = std::is_floating_point_v<T> ? std::numeric_limits<Acc>::infinity() : std::numeric_limits<Acc>::max();
     if constexpr (R == Reduction::prod) init = 1;
     std::vector<Acc> acc(static_cast<size_t>(shapeCount(kept)), init);
     const T* in = x.data<T>();
+    if constexpr ((R == Reduction::max || R == Reduction::min) && std::is_floating_point_v<T>) {
+      if (reducesSuffix(reduced)) {
+        extremeOfRows<R == Reduction::max>(in, static_cast<int64_t>(acc.size()), reducedCount, acc.data());
+        return finish(acc);
+      }
+    }
     // Every input element adds into the output element it reduces to.
     auto strides = denseStrides(kept);
     for (size_t d = 0; d < kept.size(); ++d) {
@@ -66,15 +106,7 @@ void reduceKernel(KernelContext& c) {
       else if constexpr (R == Reduction::max) a = (v > a || std::isnan(static_cast<double>(v))) ? v : a;
       else a = (v < a || std::isnan(static_cast<double>(v))) ? v : a;
     });
-    Tensor y(x.type(), outShape);
-    for (size_t i = 0; i < acc.size(); ++i) {
-      Acc v = acc[i];
-      if constexpr (R == Reduction::mean) v = reducedCount == 0 ? Acc(0) : static_cast<Acc>(v / static_cast<Acc>(reducedCount));
-      if constexpr (R == Reduction::l2) v = static_cast<Acc>(std::sqrt(static_cast<double>(v)));
-      if constexpr (R == Reduction::logSum || R == Reduction::logSumExp) v = static_cast<Acc>(std::log(static_cast<double>(v)));
-      y.data<T>()[i] = static_cast<T>(v);
-    }
-    c.outputs[0] = std::move(y);
+    finish(acc);
   });
 }
 
