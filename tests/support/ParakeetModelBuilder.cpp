@@ -1,5 +1,7 @@
 #include "tests/support/ParakeetModelBuilder.h"
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace testsupport {
@@ -115,6 +117,76 @@ ModelBuilder parakeetDecoder(const ParakeetDecoderScript& script) {
       .node("Add", {"h_in", "one"}, {"h_out"})
       .node("Identity", {"c_in"}, {"c_out"});
   return model;
+}
+
+ModelBuilder parakeetPreprocessor() {
+  ModelBuilder model("Preprocessor");
+  model.input("audio_signal", ElementType::float32, {1, -1})
+      .input("audio_length", ElementType::int32, {1})
+      .output("mel", ElementType::float32, {1, -1})
+      .output("mel_length", ElementType::int32, {1})
+      .node("Identity", {"audio_signal"}, {"mel"})
+      .node("Identity", {"audio_length"}, {"mel_length"});
+  return model;
+}
+
+namespace {
+
+ModelBuilder fixedLengthEncoder(std::int64_t frames) {
+  ModelBuilder model("Encoder");
+  model.input("mel", ElementType::float32, {1, 1, frames})
+      .input("mel_length", ElementType::int32, {1})
+      .output("encoder", ElementType::float32, {1, 1, frames})
+      .output("encoder_length", ElementType::int32, {1})
+      .node("Identity", {"mel"}, {"encoder"})
+      .node("Identity", {"mel_length"}, {"encoder_length"});
+  return model;
+}
+
+// Writes `model` as folder/fileName, whatever the builder's own name, replacing what was there.
+void writeBundleAs(const ModelBuilder& model, const std::filesystem::path& folder, const std::string& fileName) {
+  const auto staging = folder / (fileName + ".staging");
+  std::filesystem::create_directories(staging);
+  const auto written = model.writeBundle(staging);
+  std::filesystem::remove_all(folder / fileName);
+  std::filesystem::rename(written, folder / fileName);
+  std::filesystem::remove_all(staging);
+}
+
+}  // namespace
+
+ModelBuilder parakeetEncoder(const ParakeetEncoderScript& script) {
+  ModelBuilder model = fixedLengthEncoder(script.melFrames);
+  for (const auto& [name, frames] : script.functions) model.function(name, fixedLengthEncoder(frames));
+  if (!script.defaultFunction.empty()) model.defaultFunction(script.defaultFunction);
+  return model;
+}
+
+void writeParakeetModelSet(const std::filesystem::path& folder, const ParakeetModelSet& set) {
+  std::filesystem::create_directories(folder);
+  writeBundleAs(parakeetPreprocessor(), folder, set.preprocessorFile);
+  if (!set.encoderFile.empty()) writeBundleAs(parakeetEncoder(set.encoder), folder, set.encoderFile);
+  ParakeetDecoderScript decoder;
+  decoder.layers = set.decoderLayers;
+  writeBundleAs(parakeetDecoder(decoder), folder, set.decoderFile);
+  if (!set.jointFile.empty()) {
+    ParakeetJointScript joint;
+    joint.tokenIds = {0};
+    joint.probabilities = {1.0f};
+    writeBundleAs(parakeetJoint(joint), folder, set.jointFile);
+  }
+  if (!set.vocabulary.empty()) {
+    std::ofstream(folder / set.vocabularyFile, std::ios::binary) << set.vocabulary;
+  }
+}
+
+std::string parakeetVocabulary(std::int64_t count) {
+  std::string json = "[";
+  for (std::int64_t id = 0; id < count; ++id) {
+    if (id > 0) json += ",";
+    json += "\"t" + std::to_string(id) + "\"";
+  }
+  return json + "]";
 }
 
 }  // namespace testsupport

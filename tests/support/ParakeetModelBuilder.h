@@ -1,6 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/support/ModelBuilder.h"
@@ -50,5 +53,42 @@ struct ParakeetDecoderScript {
 };
 
 ModelBuilder parakeetDecoder(const ParakeetDecoderScript& script);
+
+// A preprocessor that declares its contract and passes the samples through.
+//   inputs   "audio_signal" float32 [1, N]; "audio_length" int32 [1]
+//   outputs  "mel" float32 [1, N] = the samples; "mel_length" int32 [1] = "audio_length"
+ModelBuilder parakeetPreprocessor();
+
+// An encoder of fixed-length "mel" inputs, with named functions built for other lengths.
+//   inputs   "mel" float32 [1, 1, frames]; "mel_length" int32 [1]
+//   outputs  "encoder" float32 [1, 1, frames] = "mel"; "encoder_length" int32 [1] = "mel_length"
+struct ParakeetEncoderScript {
+  std::int64_t melFrames = 1501;
+  // Function name and its frames, in the order the bundle lists them.
+  std::vector<std::pair<std::string, std::int64_t>> functions;
+  // The function loaded when none is named; model.onnx when empty.
+  std::string defaultFunction;
+};
+
+ModelBuilder parakeetEncoder(const ParakeetEncoderScript& script);
+
+// The stand-in files of one Parakeet model set, under the names of its cache folder.
+struct ParakeetModelSet {
+  std::string preprocessorFile = "Preprocessor.mlmodelc";
+  std::string encoderFile = "Encoder.mlmodelc";  // empty for a fused front end
+  std::string decoderFile = "Decoder.mlmodelc";
+  std::string jointFile = "JointDecisionv3.mlmodelc";  // empty: none
+  std::string vocabularyFile = "parakeet_vocab.json";
+  std::string vocabulary;  // JSON text; empty: no vocabulary file
+  std::int64_t decoderLayers = 2;
+  ParakeetEncoderScript encoder;
+};
+
+// Writes the set's bundles and vocabulary directly into `folder` (created when missing), replacing
+// bundles of the same names.
+void writeParakeetModelSet(const std::filesystem::path& folder, const ParakeetModelSet& set);
+
+// A vocabulary JSON array of `count` generated pieces ("t0", "t1", ...).
+std::string parakeetVocabulary(std::int64_t count);
 
 }  // namespace testsupport

@@ -1,0 +1,5 @@
+velto_add_test(parakeet_models_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/ASR/Parakeet/AsrModelsDownloadTest.cpp
+  LIBS tesselaudio test_support
+  LABELS parakeet_models)
