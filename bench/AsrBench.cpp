@@ -8,9 +8,16 @@
 //                                  the real widths (1024 and 640), a token every other frame ...
 //   BM_TdtDecodeWindow_Baseline    ... beside the same joint and prediction-network predictions made
 //                                  directly on prepared inputs.
+//   BM_AsrModelsWarmLoad           AsrModels::load of a cached v3 stand-in set with a three-function
+//                                  encoder ladder, the registry on a loopback hub (counter `requests`:
+//                                  the hub's requests after the run, 0 for a warm cache) ...
+//   BM_AsrModelsWarmLoad_Baseline  ... beside opening the same bundles and functions directly.
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,10 +27,15 @@
 #include "platform/ml/MLDictionaryFeatureProvider.h"
 #include "platform/ml/MLModel.h"
 #include "platform/ml/MLMultiArray.h"
+#include "speech/ASR/Parakeet/AsrModels.h"
 #include "speech/ASR/Parakeet/SlidingWindow/TDT/EncoderFrameView.h"
 #include "speech/ASR/Parakeet/SlidingWindow/TDT/ReusableJointInputProvider.h"
 #include "speech/ASR/Parakeet/SlidingWindow/TDT/TdtDecoderV3.h"
 #include "speech/Shared/ANEMemoryUtils.h"
+#include "speech/Shared/AppLogger.h"
+#include "speech/Shared/Download/ModelHub.h"
+#include "speech/Shared/Download/ModelRegistry.h"
+#include "tests/support/HubFake.h"
 #include "tests/support/ParakeetModelBuilder.h"
 #include "tests/support/TemporaryFolder.h"
 
@@ -154,6 +166,59 @@ void BM_TdtDecodeWindow_Baseline(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kFrames);
 }
 BENCHMARK(BM_TdtDecodeWindow_Baseline)->Unit(benchmark::kMicrosecond);
+
+// A cached v3 stand-in set under a temporary XDG_DATA_HOME, the registry on a loopback hub that
+// serves nothing.
+struct WarmCache {
+  testsupport::TemporaryFolder data;
+  testsupport::HubFake hub;
+  std::filesystem::path folder;
+
+  WarmCache() {
+    setenv("XDG_DATA_HOME", data.path().c_str(), 1);
+    tesselaudio::AppLogger::setMirrorsToConsole(false);
+    tesselaudio::ModelRegistry::setBaseURL(hub.baseURL());
+    const tesselaudio::AsrModelVersion version = tesselaudio::AsrModelVersion::v3;
+    folder = tesselaudio::AsrModels::defaultCacheDirectory(version);
+    testsupport::ParakeetModelSet set;
+    set.vocabulary = testsupport::parakeetVocabulary(version.blankId());
+    set.encoder.functions = {{"enc_2000ms", 201}, {"enc_5000ms", 501}, {"enc_15000ms", 1501}};
+    testsupport::writeParakeetModelSet(folder, set);
+  }
+};
+
+void BM_AsrModelsWarmLoad(benchmark::State& state) {
+  WarmCache cache;
+  for (auto _ : state) {
+    auto models = tesselaudio::AsrModels::load(cache.folder);
+    if (models.encoderLadder.size() != 3) state.SkipWithError("unexpected ladder");
+    benchmark::DoNotOptimize(models.joint.get());
+  }
+  state.counters["requests"] = static_cast<double>(cache.hub.requests().size());
+}
+BENCHMARK(BM_AsrModelsWarmLoad)->Unit(benchmark::kMillisecond);
+
+void BM_AsrModelsWarmLoad_Baseline(benchmark::State& state) {
+  WarmCache cache;
+  using tesselaudio::ModelHub::openCompiledModel;
+  const auto open = [](const std::filesystem::path& bundle, platform::MLComputeUnits units,
+                       std::optional<std::string> function = std::nullopt) {
+    platform::MLModelConfiguration configuration;
+    configuration.computeUnits = units;
+    configuration.functionName = std::move(function);
+    return openCompiledModel(bundle, configuration);
+  };
+  constexpr auto ane = platform::MLComputeUnits::cpuAndNeuralEngine;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(open(cache.folder / "Preprocessor.mlmodelc", platform::MLComputeUnits::cpuOnly).get());
+    benchmark::DoNotOptimize(open(cache.folder / "Encoder.mlmodelc", ane).get());
+    benchmark::DoNotOptimize(open(cache.folder / "Encoder.mlmodelc", ane, "enc_2000ms").get());
+    benchmark::DoNotOptimize(open(cache.folder / "Encoder.mlmodelc", ane, "enc_5000ms").get());
+    benchmark::DoNotOptimize(open(cache.folder / "Decoder.mlmodelc", ane).get());
+    benchmark::DoNotOptimize(open(cache.folder / "JointDecisionv3.mlmodelc", ane).get());
+  }
+}
+BENCHMARK(BM_AsrModelsWarmLoad_Baseline)->Unit(benchmark::kMillisecond);
 
 const bool kHostNoted = [] {
   benchmark::AddCustomContext("hardware_threads", std::to_string(std::thread::hardware_concurrency()));
