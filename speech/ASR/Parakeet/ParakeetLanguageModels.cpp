@@ -105,13 +105,14 @@ fs::path download(const ParakeetLanguageSet& set, const std::optional<fs::path>&
   return folder;
 }
 
-LoadedParakeetLanguageSet load(const ParakeetLanguageSet& set, const fs::path& from, bool useInt8Encoder,
+ParakeetLanguageModelsData load(const ParakeetLanguageSet& set, const fs::path& from, bool useInt8Encoder,
                                const std::optional<platform::MLModelConfiguration>& configuration,
                                const ProgressHandler& progressHandler, std::stop_token stop) {
   const AppLogger logger(set.logCategory);
   const fs::path folder = ParakeetModelFolder::folderPath(from);
   logger.info("Loading " + set.displayName + " models from: " + folder.string());
-  LoadedParakeetLanguageSet loaded;
+  ParakeetLanguageModelsData loaded;
+  loaded.blankId = set.blankId;
   loaded.configuration = configuration.value_or(defaultLanguageConfiguration());
 
   const std::string encoder = chosenEncoder(set, useInt8Encoder);

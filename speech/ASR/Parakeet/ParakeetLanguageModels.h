@@ -67,13 +67,17 @@ struct ParakeetLanguageSet {
   std::optional<std::string> fp32EncoderFile;
 };
 
-struct LoadedParakeetLanguageSet {
+// The fields of a loaded set, shared by every language.
+struct ParakeetLanguageModelsData {
   std::shared_ptr<const platform::MLModel> preprocessor;
   std::shared_ptr<const platform::MLModel> encoder;
   std::shared_ptr<const platform::MLModel> decoder;
+  // Null when the set has no joint file.
   std::shared_ptr<const platform::MLModel> joint;
   platform::MLModelConfiguration configuration;
+  // Token id to vocabulary piece.
   std::map<int, std::string> vocabulary;
+  int blankId = 0;
 };
 
 std::filesystem::path defaultCacheDirectory(const ParakeetLanguageSet& set);
@@ -82,7 +86,7 @@ bool modelsExist(const ParakeetLanguageSet& set, const std::filesystem::path& at
 std::filesystem::path download(const ParakeetLanguageSet& set, const std::optional<std::filesystem::path>& to,
                                bool useInt8Encoder, bool downloadBothEncoders, bool force,
                                const ProgressHandler& progressHandler, std::stop_token stop);
-LoadedParakeetLanguageSet load(const ParakeetLanguageSet& set, const std::filesystem::path& from,
+ParakeetLanguageModelsData load(const ParakeetLanguageSet& set, const std::filesystem::path& from,
                                bool useInt8Encoder, const std::optional<platform::MLModelConfiguration>& configuration,
                                const ProgressHandler& progressHandler, std::stop_token stop);
 
@@ -116,17 +120,10 @@ ParakeetLanguageSet languageSet() {
 //
 // The set's folder is <models root>/Config::repo.folderName(); the operations hand its parent to
 // the model hub as the models root. The vocabulary file is described in ParakeetVocabulary.h.
+// Fields, in order: preprocessor, encoder, decoder, joint (null when Config::jointFile is none),
+// configuration, vocabulary (token id to piece), blankId.
 template <ParakeetLanguageModelConfig Config>
-struct ParakeetLanguageModels {
-  std::shared_ptr<const platform::MLModel> preprocessor;
-  std::shared_ptr<const platform::MLModel> encoder;
-  std::shared_ptr<const platform::MLModel> decoder;
-  // Null when Config::jointFile is none.
-  std::shared_ptr<const platform::MLModel> joint;
-  platform::MLModelConfiguration configuration;
-  // Token id to vocabulary piece.
-  std::map<int, std::string> vocabulary;
-  int blankId = 0;
+struct ParakeetLanguageModels : detail::ParakeetLanguageModelsData {
 
   // MLModelConfigurationUtils::defaultModelsDirectory for Config::repo. Creates nothing.
   static std::filesystem::path defaultCacheDirectory() { return detail::defaultCacheDirectory(set()); }
@@ -161,10 +158,7 @@ struct ParakeetLanguageModels {
   static ParakeetLanguageModels load(const std::filesystem::path& from, bool useInt8Encoder = true,
                                      const std::optional<platform::MLModelConfiguration>& configuration = std::nullopt,
                                      const ProgressHandler& progressHandler = {}, std::stop_token stop = {}) {
-    auto loaded = detail::load(set(), from, useInt8Encoder, configuration, progressHandler, std::move(stop));
-    return {std::move(loaded.preprocessor), std::move(loaded.encoder),       std::move(loaded.decoder),
-            std::move(loaded.joint),        std::move(loaded.configuration), std::move(loaded.vocabulary),
-            static_cast<int>(Config::blankId)};
+    return {detail::load(set(), from, useInt8Encoder, configuration, progressHandler, std::move(stop))};
   }
 
   // download (one encoder, without force), then load from the folder it returns.

@@ -17,6 +17,7 @@
 #include "speech/Shared/Download/ModelRegistry.h"
 #include "speech/Shared/Download/UnsupportedModelFormatError.h"
 #include "tests/speech/ASR/Parakeet/ParakeetModelsFixture.h"
+#include "tests/support/HostWithSystem.h"
 #include "tests/support/ThrownDescription.h"
 
 namespace tesselaudio {
@@ -26,6 +27,7 @@ namespace fs = std::filesystem;
 using platform::MLComputeUnits;
 
 const auto failureOf = testsupport::thrownDescription<AsrModelsError>;
+using testsupport::HostWithSystem;
 
 class AsrModelsLoadingTest : public ParakeetModelsFixture {
  protected:

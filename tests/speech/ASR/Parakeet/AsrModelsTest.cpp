@@ -13,6 +13,7 @@
 #include "platform/sys/HostEnvironment.h"
 #include "speech/ASR/Parakeet/AsrModelVersion.h"
 #include "speech/ASR/Parakeet/AsrModelsError.h"
+#include "tests/support/HostWithSystem.h"
 #include "tests/support/ThrownDescription.h"
 
 namespace tesselaudio {
@@ -23,17 +24,7 @@ const auto failureOf = testsupport::thrownDescription<AsrModelsError>;
 namespace fs = std::filesystem;
 using platform::MLComputeUnits;
 using Names = ModelNames::NameSet;
-
-// The real host reporting another operating-system version.
-class HostWithSystem : public platform::HostEnvironment {
- public:
-  explicit HostWithSystem(OperatingSystemVersion version) : version_(version) {}
-  OperatingSystemVersion operatingSystemVersion() const override { return version_; }
-
- private:
-  OperatingSystemVersion version_;
-};
-
+using testsupport::HostWithSystem;
 
 const Names kV3Layout = {"Preprocessor.mlmodelc", "Encoder.mlmodelc", "Decoder.mlmodelc", "JointDecisionv3.mlmodelc"};
 

@@ -188,14 +188,4 @@ class ParakeetModelsFixture : public testing::Test {
   std::vector<HubCall> calls_;  // guarded by callsMutex_
 };
 
-// The real host reporting another operating-system version.
-class HostWithSystem : public platform::HostEnvironment {
- public:
-  explicit HostWithSystem(OperatingSystemVersion version) : version_(version) {}
-  OperatingSystemVersion operatingSystemVersion() const override { return version_; }
-
- private:
-  OperatingSystemVersion version_;
-};
-
 }  // namespace tesselaudio
