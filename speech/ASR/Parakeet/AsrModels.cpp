@@ -13,7 +13,6 @@
 #include <fmt/format.h>
 
 #include "platform/ml/MLModel.h"
-#include "platform/sys/CancellationError.h"
 #include "platform/sys/Environment.h"
 #include "platform/sys/FileError.h"
 #include "platform/sys/FileIO.h"
@@ -28,6 +27,7 @@
 #include "speech/Shared/Download/ModelCache.h"
 #include "speech/Shared/Download/ModelHub.h"
 #include "speech/Shared/Download/ModelRegistry.h"
+#include "speech/Shared/Download/RetryPolicy.h"
 #include "speech/Shared/MLModelConfigurationUtils.h"
 
 namespace tesselaudio {
@@ -206,10 +206,11 @@ std::shared_ptr<const platform::MLModel> loadCtcHead(const fs::path& root, const
                                progressHandler, std::move(stop));
     if (head) logger().info("[Beta] Loaded CTC head model from HF repo");
     return head;
-  } catch (const platform::CancellationError&) {
-    throw;
-  } catch (const std::exception&) {
-    logger().warning("CTC head model not available: " + platform::Error::messageOf(std::current_exception()));
+  } catch (...) {
+    // The head is optional, but a stop the caller asked for still ends the load.
+    const std::exception_ptr error = std::current_exception();
+    if (RetryPolicy::isCancellation(error)) throw;
+    logger().warning("CTC head model not available: " + platform::Error::messageOf(error));
     return nullptr;
   }
 }

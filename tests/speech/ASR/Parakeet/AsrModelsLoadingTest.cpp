@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/ml/MLModel.h"
+#include "platform/sys/CancellationError.h"
 #include "platform/sys/SystemLog.h"
 #include "speech/ASR/Parakeet/AsrModelsError.h"
 #include "speech/Shared/Download/ModelHub.h"
@@ -187,6 +188,19 @@ TEST_F(AsrModelsLoadingTest, FusedVersionLoadsThePreprocessorAloneAndAnOptionalC
     }
     fs::remove_all(folder);
   }
+}
+
+TEST_F(AsrModelsLoadingTest, StopDuringTheOptionalCtcHeadStillEndsTheLoad) {
+  const fs::path folder = cache(AsrModelVersion::tdtCtc110m);
+  ParakeetModelLoader::replace([](Repo repo, const std::vector<std::string>& names, const fs::path& directory,
+                                  MLComputeUnits units, const std::optional<std::string>& variant,
+                                  const DownloadConfig& config, const ProgressHandler& progress, std::stop_token stop) {
+    if (repo == Repo::parakeetCtc110m) throw platform::CancellationError();
+    return ModelHub::loadModels(repo, names, directory, units, variant, config, progress, stop);
+  });
+
+  EXPECT_THROW(AsrModels::load(folder, std::nullopt, AsrModelVersion::tdtCtc110m), platform::CancellationError);
+  EXPECT_FALSE(loggedStartingWith("CTC head model not available"));
 }
 
 TEST_F(AsrModelsLoadingTest, EncoderLadderTakesWellNamedFunctionsInOrder) {
