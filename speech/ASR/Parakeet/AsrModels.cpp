@@ -314,20 +314,20 @@ fs::path AsrModels::download(const std::optional<fs::path>& to, bool force, AsrM
   logger().info("Downloading ASR models to: " + target.string());
   const bool current = markerIsCurrent(repositoryFolder(target, version), expectedRevision(version));
 
-  std::vector<ModelSpec> specs;
+  std::vector<ModelSpec> entries;
   if (force) {
-    specs = downloadList(version, encoderPrecision, encoderComputeUnits);
+    entries = downloadList(version, encoderPrecision, encoderComputeUnits);
     ParakeetModelFolder::removeForForcedDownload(target, version.repo().folderName());
   } else if (current && modelsExist(target, version, encoderPrecision)) {
     logger().info("ASR models already present at: " + target.string());
     return target;
   } else {
-    specs = downloadList(version, encoderPrecision, encoderComputeUnits);
+    entries = downloadList(version, encoderPrecision, encoderComputeUnits);
   }
 
   const auto variant = version.hubVariant(encoderPrecision);
-  for (const ModelSpec& spec : specs) {
-    ParakeetModelLoader::loadModels(version.repo(), {spec.fileName}, target.parent_path(), spec.computeUnits, variant,
+  for (const ModelSpec& entry : entries) {
+    ParakeetModelLoader::loadModels(version.repo(), {entry.fileName}, target.parent_path(), entry.computeUnits, variant,
                                     DownloadConfig::default_(), progressHandler, stop);
   }
   ensureVocabularyDownloaded(version, target, stop);
@@ -400,9 +400,9 @@ AsrModels AsrModels::load(const fs::path& from, const std::optional<MLModelConfi
   const auto frontEnd = frontEndList(version, encoderPrecision, config.computeUnits, encoderComputeUnits);
 
   std::vector<std::shared_ptr<const platform::MLModel>> frontEndModels;
-  for (const ModelSpec& spec : frontEnd) {
-    auto model = loadThroughHub(repo, spec.fileName, root, spec.computeUnits, variant, progressHandler, stop);
-    if (model) logger().info("Loaded " + spec.fileName + " with compute units: " + computeUnitsName(spec.computeUnits));
+  for (const ModelSpec& entry : frontEnd) {
+    auto model = loadThroughHub(repo, entry.fileName, root, entry.computeUnits, variant, progressHandler, stop);
+    if (model) logger().info("Loaded " + entry.fileName + " with compute units: " + computeUnitsName(entry.computeUnits));
     frontEndModels.push_back(std::move(model));
   }
   AsrModels models;
