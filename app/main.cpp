@@ -9,6 +9,7 @@
 #include "app/Editor/VeltoToolsDesign.h"
 #include "app/Model/AppLog.h"
 #include "app/Model/LiveModel.h"
+#include "app/Model/LiveModelServices.h"
 #include "app/Shell/AppDelegate.h"
 #include "app/Shell/SingleInstance.h"
 
@@ -39,6 +40,7 @@ Outcome run(int& argc, char** argv) {
 
   veltovoice::AppDelegate::Setup setup;
   setup.root = root;
+  setup.services = veltovoice::LiveModelServices::configured();
   veltovoice::AppDelegate delegate(std::move(setup));
   QObject::connect(&instance, &veltovoice::SingleInstance::showRequested, &delegate,
                    &veltovoice::AppDelegate::showMainWindow);

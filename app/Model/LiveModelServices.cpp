@@ -2,6 +2,7 @@
 
 #include "app/Model/Clipboard.h"
 #include "app/Model/DesktopServices.h"
+#include "app/Model/LanguageModelSettings.h"
 #include "app/Model/ModelClock.h"
 #include "platform/audio/DeviceAudioInput.h"
 #include "platform/lm/LanguageModelConfiguration.h"
@@ -47,5 +48,12 @@ LiveModelServices::LiveModelServices()
       }),
       languageModel(
           std::make_shared<platform::SystemLanguageModel>(platform::LanguageModelConfiguration{})) {}
+
+LiveModelServices LiveModelServices::configured() {
+  LiveModelServices services;
+  services.languageModel =
+      std::make_shared<platform::SystemLanguageModel>(LanguageModelSettings::configured());
+  return services;
+}
 
 }  // namespace veltovoice

@@ -69,6 +69,10 @@ struct LiveModelServices {
   // Fills every slot with its default.
   LiveModelServices();
 
+  // The services of the application: every default, with the language model that the settings
+  // file and then the environment configure (LanguageModelSettings::configured()).
+  static LiveModelServices configured();
+
   // Default: ModelClock::system().
   std::shared_ptr<ModelClock> clock;
   // Whether the microphone may be used. Default: a capture device exists.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <set>
 #include <utility>
 
@@ -38,6 +39,8 @@ using Property = DynamicGenerationSchema::Property;
 
 constexpr std::size_t kChunkLimit = 1300;
 constexpr std::size_t kOutlineTail = 40;
+// Longer than any recording: about 31 years.
+constexpr double kLatestSourceSeconds = 1e9;
 
 const char* const kEmptyValueWords[] = {"不明", "なし", "未定", "未指定", "特になし", "-", "ー", "N/A", "none"};
 
@@ -204,9 +207,20 @@ std::optional<double> seconds(std::string_view text) {
     }
     start = end + 1;
   }
-  if (numbers.size() == 2) return numbers[0] * 60 + numbers[1];
-  if (numbers.size() == 3) return numbers[0] * 3600 + numbers[1] * 60 + numbers[2];
-  return std::nullopt;
+  double total = 0;
+  if (numbers.size() == 2) {
+    total = numbers[0] * 60 + numbers[1];
+  } else if (numbers.size() == 3) {
+    total = numbers[0] * 3600 + numbers[1] * 60 + numbers[2];
+  } else {
+    return std::nullopt;
+  }
+  // The model writes what it likes; a time no recording has ("nan", "-1:00", "99999999:00") would
+  // make the conversation impossible to save.
+  const bool partsFit = std::all_of(numbers.begin(), numbers.end(),
+                                    [](double n) { return std::isfinite(n) && n >= 0; });
+  if (!partsFit || !(total <= kLatestSourceSeconds)) return std::nullopt;
+  return total;
 }
 
 std::string timeRange(const std::vector<std::string>& lines) {

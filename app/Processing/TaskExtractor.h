@@ -72,7 +72,8 @@ std::string reason(const std::exception& error);
 // and task operations and their panels share it.
 std::string availabilityText(platform::SystemLanguageModel::UnavailableReason reason);
 
-// "mm:ss" or "h:mm:ss" in seconds; nullopt for any other shape.
+// "mm:ss" or "h:mm:ss" in seconds; nullopt for any other shape, and for a time that no recording
+// has: a part that is not finite or negative, or a total above 10⁹ s.
 std::optional<double> seconds(std::string_view text);
 
 // "first〜last" from the "[stamp]" of the first and last line ("?" for a line without one).

@@ -1,9 +1,11 @@
 #include "app/Shell/SessionRowDelegate.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QAbstractItemView>
 #include <QFontMetrics>
+#include <QFontMetricsF>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QPainterPath>
@@ -60,6 +62,7 @@ struct SessionRowDelegate::Layout {
   QRect symbol;
   QRect title;
   QRect detail;
+  QString detailText;  // elided to the room of the row
   QRect missing;
 };
 
@@ -83,13 +86,20 @@ SessionRowDelegate::Layout SessionRowDelegate::layOut(const QStyleOptionViewItem
   layout.title = QRect(x, content.top(), content.right() - x + 1, titleHeight);
 
   const int detailTop = content.top() + titleHeight + kLineSpacing;
-  const QString detailText = index.data(SessionListModel::DetailRole).toString();
-  const int detailWidth = std::min(detail.horizontalAdvance(detailText), content.width());
+  const bool missing = index.data(SessionListModel::MissingRecordingRole).toBool();
+  const int missingSide = detail.ascent();
+  const int room = std::max(0, content.width() - (missing ? missingSide + kItemSpacing : 0));
+  // Elided once, here, against the room the row has; the rectangle is then as wide as what is
+  // drawn, rounded up, since an integer advance can fall short of the text's real width.
+  layout.detailText =
+      detail.elidedText(index.data(SessionListModel::DetailRole).toString(), Qt::ElideRight, room);
+  const int detailWidth = std::min(
+      static_cast<int>(std::ceil(QFontMetricsF(detailFont(option.font)).horizontalAdvance(layout.detailText))),
+      room);
   layout.detail = QRect(content.left(), detailTop, detailWidth, detail.height());
-  if (index.data(SessionListModel::MissingRecordingRole).toBool()) {
-    const int side = detail.ascent();
+  if (missing) {
     layout.missing = QRect(layout.detail.right() + 1 + kItemSpacing,
-                           detailTop + (detail.height() - side) / 2, side, side);
+                           detailTop + (detail.height() - missingSide) / 2, missingSide, missingSide);
   }
   return layout;
 }
@@ -134,9 +144,7 @@ void SessionRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& op
   const QFont detail = detailFont(option.font);
   painter->setFont(detail);
   painter->setPen(live ? VeltoToolsDesign::accent() : VeltoToolsDesign::muted());
-  const QString detailText = QFontMetrics(detail).elidedText(
-      index.data(SessionListModel::DetailRole).toString(), Qt::ElideRight, layout.detail.width());
-  painter->drawText(layout.detail, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, detailText);
+  painter->drawText(layout.detail, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, layout.detailText);
   if (!layout.missing.isNull()) {
     Symbols::icon(QStringLiteral("speaker.slash"), VeltoToolsDesign::muted()).paint(painter, layout.missing);
   }

@@ -79,6 +79,11 @@ class SystemLanguageModel::Impl {
  private:
   void probeLoop(std::stop_token stop) {
     while (!stop.stop_requested()) {
+      {
+        // Taken before the probe: a request made while it runs asks for one more.
+        std::scoped_lock lock(mutex_);
+        probeRequested_ = false;
+      }
       Availability result;
       try {
         result = probe(stop);
@@ -87,7 +92,6 @@ class SystemLanguageModel::Impl {
       }
       std::unique_lock lock(mutex_);
       availability_ = result;
-      probeRequested_ = false;
       const auto again = [this] { return probeRequested_; };
       if (result.isAvailable()) {
         wake_.wait(lock, stop, again);
