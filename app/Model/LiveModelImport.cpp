@@ -18,6 +18,7 @@
 #include "app/Model/RecordingCopy.h"
 #include "app/Model/UserLocale.h"
 #include "platform/sys/Error.h"
+#include "platform/text/Scalars.h"
 #include "voicememos/Transcript.h"
 
 namespace veltovoice {
@@ -53,13 +54,14 @@ double unixSeconds(std::chrono::system_clock::time_point time) {
   return std::chrono::duration<double>(time.time_since_epoch()).count();
 }
 
-// The extension as written, without its dot; empty for a name without one.
+// The extension as written, without its dot; empty for a name without one. Names on disk may be
+// any bytes; what the conversation stores (and names files after) is valid UTF-8.
 std::string extensionOf(const fs::path& url) {
-  const std::string extension = url.extension().string();
+  const std::string extension = platform::text::repairedUtf8(url.extension().string());
   return extension.empty() ? extension : extension.substr(1);
 }
 
-std::string titleOf(const fs::path& url) { return url.stem().string(); }
+std::string titleOf(const fs::path& url) { return platform::text::repairedUtf8(url.stem().string()); }
 
 // Voice Memos keeps its transcripts in MPEG-4 and QuickTime files.
 bool mayCarryTranscript(std::string extension) {

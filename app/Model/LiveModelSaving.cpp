@@ -62,10 +62,23 @@ void LiveModel::deleteSession(const QUuid& id) {
   if (liveID_ == id) return;
   const VoiceSession* found = session(id);
   if (!found) return;
+  // Files copied or edited by hand can make two conversations name one file; it stays while
+  // another conversation still names it.
+  bool markdownShared = false;
+  bool audioShared = false;
+  for (const VoiceSession& other : sessions_) {
+    if (other.id == id) continue;
+    markdownShared = markdownShared || (found->markdownFile && other.markdownFile == found->markdownFile);
+    audioShared = audioShared || (found->audioFile && other.audioFile == found->audioFile);
+  }
   std::error_code ignored;
   std::filesystem::remove(store_.conversationFile(id), ignored);
-  if (const auto markdown = store_.markdownPath(*found)) std::filesystem::remove(*markdown, ignored);
-  if (const auto audio = store_.audioPath(*found)) std::filesystem::remove(*audio, ignored);
+  if (const auto markdown = store_.markdownPath(*found); markdown && !markdownShared) {
+    std::filesystem::remove(*markdown, ignored);
+  }
+  if (const auto audio = store_.audioPath(*found); audio && !audioShared) {
+    std::filesystem::remove(*audio, ignored);
+  }
   removeSessions(id);
   if (selectedID_ == id) {
     setSelectedID(sessions_.empty() ? OptionalID() : OptionalID(sessions_.front().id));

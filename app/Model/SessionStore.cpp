@@ -16,6 +16,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "app/Model/AppLog.h"
 #include "app/Model/JsonFields.h"
 #include "platform/sys/JsonCodingError.h"
 #include "app/Model/UserLocale.h"
@@ -87,6 +88,9 @@ std::vector<std::string> scanMarkdownFileNames(std::string_view bytes) {
 struct ReadResult {
   std::optional<VoiceSession> session;
   std::vector<std::string> namesOfUnreadable;
+  // The file is there but could not be read (permission, I/O error): which rendering it names is
+  // unknown.
+  bool unreadable = false;
 };
 
 ReadResult readConversation(const fs::path& file) {
@@ -94,7 +98,9 @@ ReadResult readConversation(const fs::path& file) {
   std::string bytes;
   try {
     bytes = platform::readFile(file);
-  } catch (const platform::Error&) {
+  } catch (const platform::Error& error) {
+    const bool vanished = error.domain() == platform::FileError::kPosixDomain && error.code() == ENOENT;
+    result.unreadable = !vanished;
     return result;
   }
   try {
@@ -257,6 +263,12 @@ bool SessionStore::isPlainFileName(const std::string& name) {
          name.find('\0') == std::string::npos;
 }
 
+bool SessionStore::isMarkdownFileName(const std::string& name) {
+  constexpr std::string_view kExtension = ".md";
+  return isPlainFileName(name) && name.size() > kExtension.size() &&
+         std::string_view(name).ends_with(kExtension);
+}
+
 SessionStore SessionStore::inFolder(const std::filesystem::path& root) {
   return SessionStore{root / "Sessions", root / "Audio"};
 }
@@ -266,7 +278,7 @@ std::filesystem::path SessionStore::conversationFile(const QUuid& id) const {
 }
 
 std::optional<fs::path> SessionStore::markdownPath(const VoiceSession& session) const {
-  if (!session.markdownFile || !isPlainFileName(*session.markdownFile)) return std::nullopt;
+  if (!session.markdownFile || !isMarkdownFileName(*session.markdownFile)) return std::nullopt;
   return sessionsDirectory / *session.markdownFile;
 }
 
@@ -278,18 +290,36 @@ std::optional<fs::path> SessionStore::audioPath(const VoiceSession& session) con
 std::vector<VoiceSession> SessionStore::loadAll() const {
   std::error_code ignored;
   fs::create_directories(sessionsDirectory, ignored);
-  const Listing listing = listFolder(sessionsDirectory);
+  Listing listing = listFolder(sessionsDirectory);
+  std::vector<ReadResult> results = readConversations(listing.json);
 
   std::set<std::string> namedMarkdownFiles;
   std::vector<VoiceSession> sessions;
-  for (ReadResult& result : readConversations(listing.json)) {
+  std::optional<fs::path> unreadable;
+  for (std::size_t i = 0; i < listing.json.size(); ++i) {
+    ReadResult& result = results[i];
     if (result.session) {
       if (result.session->markdownFile) namedMarkdownFiles.insert(*result.session->markdownFile);
       sessions.push_back(std::move(*result.session));
     }
     for (std::string& name : result.namesOfUnreadable) namedMarkdownFiles.insert(std::move(name));
+    if (result.unreadable && !unreadable) unreadable = listing.json[i];
+  }
+  // A rendering name that is not a plain ".md" name (edited by hand, say "<other ID>.json") would
+  // have a save overwrite another file; the conversation gets a fresh name instead.
+  for (VoiceSession& session : sessions) {
+    if (session.markdownFile && !isMarkdownFileName(*session.markdownFile)) {
+      session.markdownFile = newMarkdownFileName(session.startedAt, session.title, sessions);
+    }
   }
 
+  // A conversation file that cannot be read may name any of the Markdown files; converting them
+  // would make a second conversation of its rendering.
+  if (unreadable) {
+    AppLog::error("会話ファイルを読めないため、Markdown ファイルの変換を次の起動に回します: " +
+                  unreadable->string());
+    listing.markdown.clear();
+  }
   for (const fs::path& file : listing.markdown) {
     if (namedMarkdownFiles.count(file.filename().string())) continue;
     std::optional<VoiceSession> converted = migrate(file);
@@ -313,7 +343,7 @@ void SessionStore::save(const VoiceSession& session) const {
   platform::writeFileAtomically(conversationFile(session.id), json);
   if (!session.markdownFile) return;
   const fs::path markdownPath = sessionsDirectory / *session.markdownFile;
-  if (!SessionStore::isPlainFileName(*session.markdownFile)) {
+  if (!SessionStore::isMarkdownFileName(*session.markdownFile)) {
     throw platform::FileError::fromErrno("write", markdownPath, EINVAL);
   }
   platform::writeFileAtomically(markdownPath, session.markdown());

@@ -34,7 +34,10 @@ struct SessionStore {
   // order, converted legacy files after decoded conversations). Creates the sessions folder when
   // missing. Files that cannot be read or decoded are skipped and left untouched. Legacy Markdown
   // files that no conversation file names are converted and saved; the Markdown files named by
-  // conversation files that cannot be decoded (damaged, or from a newer version) count as named.
+  // conversation files that cannot be decoded (damaged, or from a newer version) count as named,
+  // and while a conversation file cannot be read at all (permission, I/O error) no legacy file is
+  // converted. A conversation whose `markdownFile` is not a Markdown file name
+  // (isMarkdownFileName()) gets a new one (newMarkdownFileName()), written at its next save.
   // Never throws for problems on disk.
   std::vector<VoiceSession> loadAll() const;
 
@@ -42,8 +45,8 @@ struct SessionStore {
   // atomically. Throws platform::FileError when the folder cannot be made or a write fails, and
   // platform::JsonCodingError when the conversation cannot be encoded (nothing is written then). A failed
   // write leaves the previous file of that step untouched; a failed Markdown write comes after the
-  // conversation file has been replaced. A `markdownFile` that is not a plain file name (a folder
-  // part, "." or "..") is refused with platform::FileError (EINVAL) after the conversation file.
+  // conversation file has been replaced. A `markdownFile` that is not a Markdown file name
+  // (isMarkdownFileName()) is refused with platform::FileError (EINVAL) after the conversation file.
   void save(const VoiceSession& session) const;
 
   // The conversation that the legacy Markdown file at `markdown` holds (its file name becomes the
@@ -68,12 +71,17 @@ struct SessionStore {
   // Names read from conversation files are checked with it before the store's folders are used.
   static bool isPlainFileName(const std::string& name);
 
+  // Whether `name` may name a conversation's rendering: a plain file name ending in ".md" with
+  // something before it.
+  static bool isMarkdownFileName(const std::string& name);
+
   // Where the conversation file of `id` lies.
   std::filesystem::path conversationFile(const QUuid& id) const;
 
   // Where the conversation's Markdown file and recording lie, or nothing when it names none or
-  // the name is not a plain file name (a folder part, "." or ".."): a damaged or foreign
-  // conversation file must not lead to files outside the store's folders.
+  // the name is not a Markdown file name, or not a plain file name (a folder part, "." or ".."): a
+  // damaged or foreign conversation file must not lead to other files or outside the store's
+  // folders.
   std::optional<std::filesystem::path> markdownPath(const VoiceSession& session) const;
   std::optional<std::filesystem::path> audioPath(const VoiceSession& session) const;
 };

@@ -98,11 +98,8 @@ void MainView::followAudioFile() {
 
 void MainView::loadSelectedRecording() {
   const VoiceSession* session = live_.selected();
-  if (session && session->audioFile) {
-    player_.load(live_.store().audioDirectory / *session->audioFile);
-  } else {
-    player_.load(std::nullopt);
-  }
+  // Only a plain name inside the audio folder, as deleting and revealing take it.
+  player_.load(session ? live_.store().audioPath(*session) : std::nullopt);
 }
 
 }  // namespace veltovoice

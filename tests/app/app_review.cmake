@@ -3,6 +3,7 @@
 velto_add_test(app_review_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/Model/LanguageModelSettingsTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Model/SharedFileNamesTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Processing/TaskTimeTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Shell/SessionRowDelegateTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../platform/lm/SystemLanguageModelProbeTest.cpp
