@@ -133,7 +133,7 @@ TEST_F(SharedFileNamesTest, RenderingNamedLikeAnotherConversationFileNeverOverwr
   const VoiceSession* loaded = model().session(edited.id);
   ASSERT_TRUE(loaded);
   ASSERT_TRUE(loaded->markdownFile);
-  EXPECT_TRUE(SessionStore::isPlainFileName(*loaded->markdownFile)) << *loaded->markdownFile;
+  EXPECT_TRUE(SessionStore::isMarkdownFileName(*loaded->markdownFile)) << *loaded->markdownFile;
   model().renameSession(edited.id, "新しい題");
   model().saveAllPending();
   EXPECT_EQ(model().notice(), std::nullopt);
@@ -159,7 +159,7 @@ TEST_F(SharedFileNamesTest, MarkdownFileNamesThatAreTaken) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_EQ(SessionStore::isPlainFileName(c.name), c.taken);
+    EXPECT_EQ(SessionStore::isMarkdownFileName(c.name), c.taken);
   }
 }
 
