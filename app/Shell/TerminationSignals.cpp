@@ -15,7 +15,8 @@
 namespace veltovoice {
 namespace {
 
-constexpr int kHandled[] = {SIGTERM, SIGINT};
+// SIGHUP: the terminal of the process went away (a closed terminal window running `make run`).
+constexpr int kHandled[] = {SIGTERM, SIGINT, SIGHUP};
 
 // The write end, read by the handler; -1 while no instance lives.
 volatile sig_atomic_t writeEnd = -1;

@@ -8,9 +8,9 @@ class QSocketNotifier;
 
 namespace veltovoice {
 
-// Turns SIGTERM and SIGINT into a Qt signal on the GUI thread, through a pipe that the handler
-// writes one byte into (the only thing a handler may safely do). While an instance lives, those
-// signals no longer end the process by themselves. One instance per process. GUI thread only.
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the GUI thread, through a pipe that the
+// handler writes one byte into (the only thing a handler may safely do). While an instance lives,
+// those signals no longer end the process by themselves. One instance per process. GUI thread only.
 class TerminationSignals : public QObject {
   Q_OBJECT
 
@@ -24,7 +24,7 @@ class TerminationSignals : public QObject {
   TerminationSignals& operator=(const TerminationSignals&) = delete;
 
  signals:
-  // SIGTERM or SIGINT arrived; once per arrival.
+  // SIGTERM, SIGINT or SIGHUP arrived; once per arrival.
   void terminationRequested(int signal);
 
  private:
