@@ -1,10 +1,14 @@
 #include "app/Model/LiveModel.h"
 
 #include <cmath>
+#include <memory>
 #include <utility>
 
+#include <QCoreApplication>
 #include <QCoroFuture>
+#include <QMetaObject>
 #include <QPointer>
+#include <QPromise>
 #include <QtConcurrent/QtConcurrentRun>
 #include <fmt/format.h>
 
@@ -14,6 +18,22 @@
 #include "app/Model/ModelClock.h"
 
 namespace veltovoice {
+
+namespace {
+
+// Resumes once every call that other threads posted to the GUI thread before now has run. A
+// finished worker's last results are posted before its future finishes, but an await of a future
+// that is already finished goes on at once, ahead of them.
+QCoro::Task<> afterPostedCalls() {
+  auto promise = std::make_shared<QPromise<void>>();
+  QFuture<void> done = promise->future();
+  promise->start();
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [promise] { promise->finish(); }, Qt::QueuedConnection);
+  co_await done;
+}
+
+}  // namespace
 
 QCoro::Task<> LiveModel::startNext() {
   QPointer<LiveModel> self(this);
@@ -51,15 +71,18 @@ QCoro::Task<> LiveModel::stop() {
 
   // Each part leaves its field before the wait: finishing runs on a worker that owns it, so that
   // a model going away meanwhile never cancels it from a second thread. Their last results reach
-  // the model through the inbox while liveID() still names the conversation.
+  // the model through the inbox, and are taken in before the next part finishes, while liveID()
+  // still names the conversation.
   if (std::shared_ptr<devadevev::LiveTranscriber> transcriber = std::move(transcriber_)) {
     QFuture<void> finishing = QtConcurrent::run([transcriber] { transcriber->finish(); });
     co_await finishing;
+    co_await afterPostedCalls();
     if (!self) co_return;
   }
   if (std::shared_ptr<devadevev::SpeakerDiarizer> diarizer = std::move(diarizer_)) {
     QFuture<void> finishing = QtConcurrent::run([diarizer] { diarizer->finish(); });
     co_await finishing;
+    co_await afterPostedCalls();
     if (!self) co_return;
   }
   std::optional<double> written;

@@ -7,7 +7,6 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -18,12 +17,11 @@
 #include <gtest/gtest.h>
 
 #include "DevadEvev/LiveTranscriber.h"
-#include "app/Model/AppLog.h"
 #include "platform/audio/AudioEngine.h"
 #include "platform/audio/FileAudioInput.h"
-#include "platform/sys/FileIO.h"
 #include "platform/sys/RepeatingTimer.h"
 #include "platform/sys/SerialQueue.h"
+#include "tests/support/AppLogCapture.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/ManualClock.h"
@@ -145,7 +143,6 @@ class TestModel : public LiveModel {
 // own queue; the clock moves by hand.
 class RecordingStopTest : public ::testing::Test {
  protected:
-  RecordingStopTest() { setenv("XDG_DATA_HOME", data_.path().c_str(), 1); }
   ~RecordingStopTest() override {
     hold_->abandoned = true;
     diarizer_->holdPrepare = false;
@@ -216,17 +213,8 @@ class RecordingStopTest : public ::testing::Test {
   }
 
 
-  std::vector<std::string> logMessages() const {
-    AppLog::flush();
-    std::vector<std::string> messages;
-    if (!fs::exists(AppLog::directory() / "veltovoice.log")) return messages;
-    std::istringstream in(platform::readFile(AppLog::directory() / "veltovoice.log"));
-    for (std::string line; std::getline(in, line);) {
-      const std::size_t version = line.find("] v");
-      messages.push_back(line.substr(line.find(' ', version + 3) + 1));
-    }
-    return messages;
-  }
+  // The log lines of this test only, also when the tests run in one process.
+  std::vector<std::string> logMessages() const { return log_.messages(); }
 
   SessionStore store() const { return SessionStore::inFolder(root_.path()); }
 
@@ -245,9 +233,9 @@ class RecordingStopTest : public ::testing::Test {
     return speakers;
   }
 
+  testsupport::AppLogCapture log_;
   int argc_ = 0;
   QCoreApplication app_{argc_, nullptr};
-  testsupport::TemporaryFolder data_;
   testsupport::TemporaryFolder root_;
   testsupport::TemporaryFolder folder_;
   std::shared_ptr<testsupport::ManualClock> clock_ = std::make_shared<testsupport::ManualClock>();
