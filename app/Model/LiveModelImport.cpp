@@ -61,7 +61,9 @@ std::string extensionOf(const fs::path& url) {
   return extension.empty() ? extension : extension.substr(1);
 }
 
-std::string titleOf(const fs::path& url) { return platform::text::repairedUtf8(url.stem().string()); }
+std::string titleOf(const fs::path& url) {
+  return platform::text::repairedUtf8(url.stem().string());
+}
 
 // Voice Memos keeps its transcripts in MPEG-4 and QuickTime files.
 bool mayCarryTranscript(std::string extension) {

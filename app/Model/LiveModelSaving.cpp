@@ -68,8 +68,8 @@ void LiveModel::deleteSession(const QUuid& id) {
   bool audioShared = false;
   for (const VoiceSession& other : sessions_) {
     if (other.id == id) continue;
-    markdownShared = markdownShared || (found->markdownFile && other.markdownFile == found->markdownFile);
-    audioShared = audioShared || (found->audioFile && other.audioFile == found->audioFile);
+    if (found->markdownFile && other.markdownFile == found->markdownFile) markdownShared = true;
+    if (found->audioFile && other.audioFile == found->audioFile) audioShared = true;
   }
   std::error_code ignored;
   std::filesystem::remove(store_.conversationFile(id), ignored);
