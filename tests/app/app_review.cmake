@@ -6,6 +6,7 @@ velto_add_test(app_review_tests
     ${CMAKE_CURRENT_LIST_DIR}/Model/SharedFileNamesTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Processing/TaskTimeTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Shell/HangUpTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Shell/MainViewRecordingNameTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/Shell/SessionRowDelegateTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/../platform/lm/SystemLanguageModelProbeTest.cpp
   LIBS veltovoice_ui test_support test_support_app Qt6::Test Qt6::Widgets Qt6::Network nlohmann_json::nlohmann_json
