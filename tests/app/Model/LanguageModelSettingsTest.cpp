@@ -204,6 +204,8 @@ TEST_F(LanguageModelSettingsTest, ApplicationServicesExtractTasksThatSaveAndRelo
   EXPECT_THAT(fake.requests()[0].user, HasSubstr("[01:05] 話者A：見積書は私が送ります。"));
 
   model.reset();
+  // The stopped saves end on the event loop.
+  QCoreApplication::processEvents();
   std::vector<VoiceSession> reloaded = SessionStore::inFolder(root.path()).loadAll();
   ASSERT_EQ(reloaded.size(), 1u);
   ASSERT_TRUE(reloaded[0].tasks);
