@@ -1,39 +1,20 @@
 #include "app/Model/LiveModel.h"
 
 #include <cmath>
-#include <memory>
 #include <utility>
 
-#include <QCoreApplication>
 #include <QCoroFuture>
-#include <QMetaObject>
 #include <QPointer>
-#include <QPromise>
 #include <QtConcurrent/QtConcurrentRun>
 #include <fmt/format.h>
 
 #include "DevadEvev/LiveTranscriber.h"
 #include "DevadEvev/RecordingWriter.h"
+#include "app/Model/AfterPostedCalls.h"
 #include "app/Model/AppLog.h"
 #include "app/Model/ModelClock.h"
 
 namespace veltovoice {
-
-namespace {
-
-// Resumes once every call that other threads posted to the GUI thread before now has run. A
-// finished worker's last results are posted before its future finishes, but an await of a future
-// that is already finished goes on at once, ahead of them.
-QCoro::Task<> afterPostedCalls() {
-  auto promise = std::make_shared<QPromise<void>>();
-  QFuture<void> done = promise->future();
-  promise->start();
-  QMetaObject::invokeMethod(
-      QCoreApplication::instance(), [promise] { promise->finish(); }, Qt::QueuedConnection);
-  co_await done;
-}
-
-}  // namespace
 
 QCoro::Task<> LiveModel::startNext() {
   QPointer<LiveModel> self(this);
@@ -75,14 +56,12 @@ QCoro::Task<> LiveModel::stop() {
   // still names the conversation.
   if (std::shared_ptr<devadevev::LiveTranscriber> transcriber = std::move(transcriber_)) {
     QFuture<void> finishing = QtConcurrent::run([transcriber] { transcriber->finish(); });
-    co_await finishing;
-    co_await afterPostedCalls();
+    co_await settled(finishing);
     if (!self) co_return;
   }
   if (std::shared_ptr<devadevev::SpeakerDiarizer> diarizer = std::move(diarizer_)) {
     QFuture<void> finishing = QtConcurrent::run([diarizer] { diarizer->finish(); });
-    co_await finishing;
-    co_await afterPostedCalls();
+    co_await settled(finishing);
     if (!self) co_return;
   }
   std::optional<double> written;
