@@ -45,6 +45,15 @@ fs::path modelsRoot(const std::optional<fs::path>& cacheDirectory) {
   return root;
 }
 
+// A download that finds nothing still leaves its folder behind; an empty folder holds no model and
+// must not stop the next load from downloading again.
+bool holdsModel(const fs::path& folder) {
+  std::error_code error;
+  if (!fs::exists(folder, error)) return false;
+  if (!fs::is_directory(folder, error)) return true;
+  return fs::directory_iterator(folder, error) != fs::directory_iterator();
+}
+
 std::string shapeText(const std::vector<int64_t>& values) {
   return fmt::format("[{}]", fmt::join(values, ", "));
 }
@@ -77,13 +86,13 @@ std::unique_ptr<LSEENDModel> LSEENDModel::loadFromHuggingFace(ModelNames::LSEEND
   const std::string relativePath = subPath ? *subPath + "/" + fileName : fileName;
   const fs::path modelFolder = localFolder / relativePath;
 
-  if (!fs::exists(modelFolder)) {
+  if (!holdsModel(modelFolder)) {
     logger().info(fmt::format("Models not found in cache at {}; downloading {}\u2026", modelFolder.string(),
                               relativePath));
     ModelHub::download(repo, relativePath, localFolder, DownloadConfig::default_(), progressHandler, {},
                        std::move(stop));
   }
-  if (!fs::exists(modelFolder)) {
+  if (!holdsModel(modelFolder)) {
     throw LSEENDError::initializationFailed(fmt::format(
         "HF download completed but mlmodelc missing at {}. Expected HF path: {}", modelFolder.string(), fileName));
   }

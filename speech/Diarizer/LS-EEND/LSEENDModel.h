@@ -42,11 +42,12 @@ class LSEENDModel {
   LSEENDModel& operator=(const LSEENDModel&) = delete;
 
   // The model of `variant` at `stepSize` from <root>/<repository folder>/<path in the repository>,
-  // root being `cacheDirectory` or the default models root (created when missing). A missing model
-  // folder is downloaded first (the repository's folder for that model only), with an info line.
+  // root being `cacheDirectory` or the default models root (created when missing). A missing or
+  // empty model folder is downloaded first (the repository's folder for that model only), with an
+  // info line.
   // `progressHandler` receives the download's progress. The caller owns the result.
   // Throws the file system's error creating the root, the download's error, LSEENDError::
-  // initializationFailed when the folder is still missing afterwards, and the errors of loading.
+  // initializationFailed when the folder is still missing or empty afterwards, and the errors of loading.
   static std::unique_ptr<LSEENDModel> loadFromHuggingFace(
       ModelNames::LSEEND::Variant variant = ModelNames::LSEEND::defaultVariant,
       ModelNames::LSEEND::StepSize stepSize = ModelNames::LSEEND::defaultStep,

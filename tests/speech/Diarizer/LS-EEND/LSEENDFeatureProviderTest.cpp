@@ -1,0 +1,1 @@
+#include "speech/Diarizer/LS-EEND/LSEENDFeatureProvider.h"
