@@ -109,15 +109,7 @@ std::filesystem::path lseendDih3Bundle(const std::filesystem::path& modelsRoot) 
 }
 
 std::filesystem::path installLSEENDBundle(const ModelBuilder& model, const std::filesystem::path& modelsRoot) {
-  const std::filesystem::path bundle = lseendDih3Bundle(modelsRoot);
-  const std::filesystem::path folder = bundle.parent_path();
-  std::filesystem::create_directories(folder);
-  std::filesystem::remove_all(bundle);
-  // Written beside the place and renamed, as a download completes.
-  const std::filesystem::path written = model.writeBundle(folder / ".install");
-  std::filesystem::rename(written, bundle);
-  std::filesystem::remove_all(folder / ".install");
-  return bundle;
+  return model.installBundle(lseendDih3Bundle(modelsRoot));
 }
 
 }  // namespace testsupport

@@ -277,6 +277,16 @@ std::filesystem::path ModelBuilder::writeBundle(const std::filesystem::path& fol
   return path;
 }
 
+std::filesystem::path ModelBuilder::installBundle(const std::filesystem::path& bundle) const {
+  const std::filesystem::path folder = bundle.parent_path();
+  std::filesystem::create_directories(folder);
+  std::filesystem::remove_all(bundle);
+  const std::filesystem::path written = writeBundle(folder / ".install");
+  std::filesystem::rename(written, bundle);
+  std::filesystem::remove_all(folder / ".install");
+  return bundle;
+}
+
 std::filesystem::path ModelBuilder::writePackage(const std::filesystem::path& folder) const {
   const auto path = folder / (name_ + ".mlpackage");
   writeFolder(path, false);

@@ -108,6 +108,9 @@ class ModelBuilder {
   // Writes folder/<name>.mlmodelc/ (coremldata.bin, model.onnx, metadata.json, function files,
   // external weights) and returns its path.
   std::filesystem::path writeBundle(const std::filesystem::path& folder) const;
+  // Writes the bundle at exactly `bundle` (any folder name), replacing what is there, the way a
+  // finished download puts it in place: beside it first, then renamed. Returns `bundle`.
+  std::filesystem::path installBundle(const std::filesystem::path& bundle) const;
   // Writes folder/<name>.mlpackage/ with the same files but coremldata.bin.
   std::filesystem::path writePackage(const std::filesystem::path& folder) const;
 

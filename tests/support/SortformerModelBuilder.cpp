@@ -65,15 +65,7 @@ std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned s
 
 std::filesystem::path installSortformerBundle(const ModelBuilder& model,
                                               const std::filesystem::path& modelsRoot) {
-  const std::filesystem::path folder = modelsRoot / "sortformer" / "v3" / "fp16";
-  const std::filesystem::path bundle = folder / "SortformerNvidiaLow_v2.1.mlmodelc";
-  std::filesystem::create_directories(folder);
-  std::filesystem::remove_all(bundle);
-  // Written beside the place and renamed, as a download completes.
-  const std::filesystem::path written = model.writeBundle(folder / ".install");
-  std::filesystem::rename(written, bundle);
-  std::filesystem::remove_all(folder / ".install");
-  return bundle;
+  return model.installBundle(modelsRoot / "sortformer" / "v3" / "fp16" / "SortformerNvidiaLow_v2.1.mlmodelc");
 }
 
 ModelBuilder sortformerBandOracleModel(const SortformerModelSizes& sizes,
