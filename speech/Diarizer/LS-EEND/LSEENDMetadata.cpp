@@ -3,9 +3,10 @@
 #include <array>
 #include <climits>
 #include <cmath>
-#include <initializer_list>
 #include <map>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -92,13 +93,9 @@ std::int64_t plus(std::int64_t a, std::int64_t b, const char* what) {
 }
 
 // Bytes of an aligned float32 array of `shape`: the innermost dimension padded to 16 elements.
-void checkArray(std::initializer_list<std::int64_t> shape, const char* what) {
-  std::int64_t elements = 1;
-  std::int64_t last = 0;
-  for (auto dimension : shape) last = dimension;
-  elements = plus(last, 15, what) / 16 * 16;
-  auto it = shape.begin();
-  for (std::size_t i = 0; i + 1 < shape.size(); ++i, ++it) elements = times(elements, *it, what);
+void checkArray(const std::vector<std::int64_t>& shape, const char* what) {
+  std::int64_t elements = plus(shape.back(), 15, what) / 16 * 16;
+  for (std::size_t i = 0; i + 1 < shape.size(); ++i) elements = times(elements, shape[i], what);
   times(plus(elements, 16, what), 4, what);
 }
 
@@ -153,13 +150,11 @@ void LSEENDMetadata::checkLimits() const {
     if (this->*field.member < 0) refuse(fmt::format("{} is negative ({})", field.name, this->*field.member));
   }
   if (frameDurationSeconds < 0) refuse(fmt::format("{} is negative ({})", kFrameDuration, frameDurationSeconds));
-  for (const char* name : {"nHeads", "nMels", "chunkSize", "subsampling", "hopLength", "winLength", "sampleRate",
-                           "maxSpeakers"}) {
-    for (const auto& field : kIntegerFields) {
-      if (std::string_view(field.name) == name && this->*field.member < 1) {
-        refuse(fmt::format("{} must be at least 1 ({})", name, this->*field.member));
-      }
-    }
+  for (const auto& field : kIntegerFields) {
+    const std::string_view name = field.name;
+    const bool positive = name == "nHeads" || name == "nMels" || name == "chunkSize" || name == "subsampling" ||
+                          name == "hopLength" || name == "winLength" || name == "sampleRate" || name == "maxSpeakers";
+    if (positive && this->*field.member < 1) refuse(fmt::format("{} must be at least 1 ({})", name, this->*field.member));
   }
   if (subsampling > contextSize + 1) {
     refuse(fmt::format("subsampling ({}) exceeds contextSize + 1 ({})", subsampling, contextSize + 1));
