@@ -1,12 +1,14 @@
 #include "speech/Diarizer/LS-EEND/LSEENDFeatureProvider.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
 #include <limits>
 #include <memory>
 #include <span>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -255,6 +257,33 @@ TEST_F(LSEENDFeatureProviderTest, MasksMarkTheWarmUpFramesOfTheFirstChunks) {
       EXPECT_EQ(chunks[c].mask, mask) << "chunk " << c;
     }
   }
+}
+
+// One thread feeding 10 ms pieces while another emits sees the chunks of a serial run.
+TEST_F(LSEENDFeatureProviderTest, FeedingAndEmittingFromTwoThreadsGivesTheSerialChunks) {
+  const auto audio = speech(8 * kChunkSamples);
+  LSEENDFeatureProvider serial(metadata_);
+  serial.enqueueAudio(audio, std::nullopt, true);
+  serial.drainRightContextWithSilence(true);
+  const auto expected = drain(serial);
+
+  std::atomic<bool> fed{false};
+  std::thread feeder([&] {
+    for (size_t offset = 0; offset < audio.size(); offset += kHop) {
+      provider_.enqueueAudio(std::span<const float>(audio).subspan(offset, kHop), std::nullopt, offset % 320 == 0);
+    }
+    provider_.drainRightContextWithSilence(true);
+    fed = true;
+  });
+  std::vector<Chunk> chunks;
+  while (true) {
+    const bool done = fed.load();
+    auto more = drain(provider_);
+    chunks.insert(chunks.end(), more.begin(), more.end());
+    if (done && more.empty()) break;
+  }
+  feeder.join();
+  EXPECT_EQ(chunks, expected);
 }
 
 class LSEENDFeatureProviderModelTest : public LSEENDFeatureProviderTest {
