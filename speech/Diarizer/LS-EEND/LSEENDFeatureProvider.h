@@ -81,6 +81,7 @@ class LSEENDFeatureProvider {
   // Restores queues, mean and mask position from `to`, and with `keepingState` false also adopts
   // its recurrent arrays (the current ones are dropped); with true the current recurrent values
   // stay.
+  // REQUIRES: `to` was taken from a provider of the same metadata.
   void rollback(Snapshot to, bool keepingState);
 
   // Back to the fresh state; the recurrent arrays are zeroed in place.
