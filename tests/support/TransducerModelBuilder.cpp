@@ -1,5 +1,6 @@
 #include "tests/support/TransducerModelBuilder.h"
 
+#include <fstream>
 #include <string>
 
 #include "platform/ml/MLModel.h"
@@ -33,8 +34,22 @@ void addPredictionNetwork(ModelBuilder& model, const TransducerStandIn& standIn,
       .initializer("two", floats({1}, {2}))
       .node("Cast", {"targets"}, {"targetCode"}, {Attribute("to", static_cast<int>(ElementType::float32))})
       .node("Mul", {"targetCode", "firstUnit"}, {embedding})
-      .node("Add", {"h_in", "one"}, {outputName(standIn, "h_out")})
       .node("Add", {"c_in", "two"}, {outputName(standIn, "c_out")});
+  if (!standIn.failOnTarget) {
+    model.node("Add", {"h_in", "one"}, {outputName(standIn, "h_out")});
+    return;
+  }
+  // Index 0 of a one-element table normally, 1000 for the poisoned token: out of range, so the
+  // evaluation fails.
+  model.initializer("poison", {ElementType::int32, {1}, {static_cast<double>(*standIn.failOnTarget)}})
+      .initializer("table", floats({1}, {0}))
+      .initializer("farIndex", int64s({1000}))
+      .node("Equal", {"targets", "poison"}, {"poisoned"})
+      .node("Cast", {"poisoned"}, {"poisonFlag"}, {Attribute("to", static_cast<int>(ElementType::int64))})
+      .node("Mul", {"poisonFlag", "farIndex"}, {"poisonIndex"})
+      .node("Gather", {"table", "poisonIndex"}, {"poisonZero"}, {Attribute("axis", 0)})
+      .node("Add", {"h_in", "one"}, {"hNext"})
+      .node("Add", {"hNext", "poisonZero"}, {outputName(standIn, "h_out")});
 }
 
 // `encoderStep` [1, 2, 1] and `decoderStep` [1, 640, 1] → token_id [1, 1, 1].
@@ -141,6 +156,86 @@ std::shared_ptr<platform::MLMultiArray> transducerEncoderOutput(const std::vecto
     }
   }
   return array;
+}
+
+namespace {
+
+TensorValue scriptTensor(const std::vector<std::vector<std::int64_t>>& script, std::int64_t frames) {
+  TensorValue value = floats({1, kTransducerEncoderFeatures, frames},
+                             std::vector<double>(static_cast<std::size_t>(kTransducerEncoderFeatures * frames),
+                                                 static_cast<double>(kTransducerBlankId)));
+  for (std::int64_t t = 0; t < frames && t < static_cast<std::int64_t>(script.size()); ++t) {
+    const auto& tokens = script[static_cast<std::size_t>(t)];
+    for (std::size_t k = 0; k < tokens.size() && k < static_cast<std::size_t>(kTransducerEncoderFeatures); ++k) {
+      value.values[k * static_cast<std::size_t>(frames) + static_cast<std::size_t>(t)] =
+          static_cast<double>(tokens[k]);
+    }
+  }
+  return value;
+}
+
+}  // namespace
+
+ModelBuilder eouStreamingEncoderModel(const EouEncoderStandIn& standIn) {
+  const std::int64_t frames = standIn.outputFrames;
+  ModelBuilder model("streaming_encoder");
+  model.input("audio_signal", ElementType::float32, {1, 128, standIn.melFrames})
+      .input("audio_length", ElementType::int32, {1})
+      .input("pre_cache", ElementType::float32, {1, 128, standIn.preCacheSize})
+      .input("cache_last_channel", ElementType::float32, {17, 1, 70, 512})
+      .input("cache_last_time", ElementType::float32, {17, 1, 512, 8})
+      .input("cache_last_channel_len", ElementType::int32, {1})
+      .initializer("oneFloat", floats({1}, {1}))
+      .initializer("oneInt", {ElementType::int32, {1}, {1}})
+      .initializer("blankScript", scriptTensor({}, frames))
+      .node("ReduceMean", {"audio_signal"}, {"meanMel"}, {Attribute("keepdims", 0)});
+
+  std::string chosen = "blankScript";
+  for (std::size_t i = 0; i < standIn.levels.size(); ++i) {
+    const std::string level = "level" + std::to_string(i);
+    const std::string next = level + "Chosen";
+    model.initializer(level + "Above", floats({}, {standIn.levels[i].above}))
+        .initializer(level + "Script", scriptTensor(standIn.levels[i].script, frames))
+        .node("Greater", {"meanMel", level + "Above"}, {level + "Loud"})
+        .node("Where", {level + "Loud", level + "Script", chosen}, {next});
+    chosen = next;
+  }
+  const std::string encoded = standIn.encodedOutput ? "encoded_output" : "encoded_output_absent";
+  if (standIn.encodedAsInt32) {
+    model.node("Cast", {chosen}, {encoded}, {Attribute("to", static_cast<int>(ElementType::int32))})
+        .output(encoded, ElementType::int32, {1, kTransducerEncoderFeatures, frames});
+  } else {
+    model.node("Identity", {chosen}, {encoded}).output(encoded, ElementType::float32, {1, kTransducerEncoderFeatures, frames});
+  }
+
+  if (standIn.newPreCache) {
+    model.node("Add", {"pre_cache", "oneFloat"}, {"new_pre_cache"})
+        .output("new_pre_cache", ElementType::float32, {1, 128, standIn.preCacheSize});
+  }
+  model.node("Add", {"cache_last_channel", "oneFloat"}, {"new_cache_last_channel"})
+      .node("Add", {"cache_last_time", "oneFloat"}, {"new_cache_last_time"})
+      .node("Add", {"cache_last_channel_len", "oneInt"}, {"new_cache_last_channel_len"})
+      .output("new_cache_last_channel", ElementType::float32, {17, 1, 70, 512})
+      .output("new_cache_last_time", ElementType::float32, {17, 1, 512, 8})
+      .output("new_cache_last_channel_len", ElementType::int32, {1});
+  return model;
+}
+
+std::filesystem::path writeEouModelFolder(const std::filesystem::path& folder, const EouEncoderStandIn& encoder,
+                                          const std::string& vocabJson, const TransducerStandIn& transducer,
+                                          bool fused) {
+  namespace fs = std::filesystem;
+  fs::create_directories(folder);
+  const auto writeAs = [&](const ModelBuilder& model, const std::string& bundle) {
+    fs::remove_all(folder / bundle);
+    fs::rename(model.writeBundle(folder), folder / bundle);
+  };
+  writeAs(eouStreamingEncoderModel(encoder), "streaming_encoder.mlmodelc");
+  writeAs(transducerDecoderModel(transducer), "decoder.mlmodelc");
+  writeAs(transducerJointModel(transducer), "joint_decision.mlmodelc");
+  if (fused) writeAs(transducerFusedModel(transducer), "decoder_joint_decision_fused.mlmodelc");
+  std::ofstream(folder / "vocab.json", std::ios::binary) << vocabJson;
+  return folder;
 }
 
 }  // namespace testsupport

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -44,6 +45,9 @@ struct TransducerStandIn {
   std::int64_t decoderSteps = 1;
   // Outputs published under another name ("<name>_absent"), so that a reader finds them missing.
   std::set<std::string> missingOutputs;
+  // The decoder and the fused model fail their evaluation (an index out of range) when given this
+  // token as their last one, that is on the step after the token was emitted.
+  std::optional<std::int64_t> failOnTarget;
 };
 
 ModelBuilder transducerDecoderModel(const TransducerStandIn& standIn = {});
@@ -64,5 +68,44 @@ TransducerModels loadTransducerStandIns(const std::filesystem::path& folder, con
 // follow the strides.
 std::shared_ptr<platform::MLMultiArray> transducerEncoderOutput(const std::vector<std::vector<std::int64_t>>& script,
                                                                 bool frameMajor = false);
+
+// A stand-in for the cache-aware streaming encoder of the end-of-utterance recogniser, with the
+// real feature names and cache shapes: "audio_signal" float32 [1, 128, melFrames], "audio_length"
+// int32 [1], "pre_cache" float32 [1, 128, preCacheSize], "cache_last_channel" float32
+// [17, 1, 70, 512], "cache_last_time" float32 [17, 1, 512, 8], "cache_last_channel_len" int32 [1]
+// → "encoded_output" float32 [1, 2, outputFrames] for the transducer stand-ins, and each cache + 1
+// as "new_<cache>", so that the carry from window to window is visible.
+//
+// The script of the window is chosen by the mean of its log-mel features (ReduceMean, Greater):
+// the last level whose threshold the mean exceeds; below every level all frames are blank. A
+// window of zeros has a mean of about -16.6; white noise of amplitude 0.01 about -10.3, 0.5 about
+// -2.5 (half a window of it, half zeros, about -9).
+struct EouEncoderLevel {
+  float above = 0;
+  // Tokens per frame as for transducerEncoderOutput; frames past the script are blank.
+  std::vector<std::vector<std::int64_t>> script;
+};
+
+struct EouEncoderStandIn {
+  std::int64_t melFrames = 17;
+  std::int64_t preCacheSize = 16;
+  std::int64_t outputFrames = 2;
+  // In ascending order of `above`.
+  std::vector<EouEncoderLevel> levels;
+  bool newPreCache = true;
+  bool encodedOutput = true;
+  // "encoded_output" as int32, which the recogniser must refuse.
+  bool encodedAsInt32 = false;
+};
+
+// Named "streaming_encoder".
+ModelBuilder eouStreamingEncoderModel(const EouEncoderStandIn& standIn);
+
+// A complete end-of-utterance model folder: "streaming_encoder.mlmodelc", "decoder.mlmodelc",
+// "joint_decision.mlmodelc", "vocab.json" (`vocabJson`), and with `fused`
+// "decoder_joint_decision_fused.mlmodelc". Returns `folder`.
+std::filesystem::path writeEouModelFolder(const std::filesystem::path& folder, const EouEncoderStandIn& encoder,
+                                          const std::string& vocabJson, const TransducerStandIn& transducer = {},
+                                          bool fused = false);
 
 }  // namespace testsupport

@@ -76,6 +76,13 @@ void RnntDecoder::resetState() {
   lastToken_ = blankId;
 }
 
+void RnntDecoder::restoreState(State state) {
+  assert(state.hState && state.cState);
+  hState_ = std::move(state.hState);
+  cState_ = std::move(state.cState);
+  lastToken_ = state.lastToken;
+}
+
 RnntDecoder::DecodeResult RnntDecoder::decodeWithEOU(const MLMultiArray& encoderOutput, std::int64_t /*timeOffset*/,
                                                      std::int64_t skipFrames,
                                                      std::optional<std::int64_t> validOutLen) {

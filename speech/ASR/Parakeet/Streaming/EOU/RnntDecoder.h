@@ -81,6 +81,17 @@ class RnntDecoder {
   const std::shared_ptr<platform::MLMultiArray>& cState() const { return cState_; }
   std::int32_t lastToken() const { return lastToken_; }
 
+  // The whole prediction-network state, for a caller that undoes a failed chunk. Decoding replaces
+  // the state arrays and never writes into them, so sharing them is a true snapshot.
+  struct State {
+    std::shared_ptr<platform::MLMultiArray> hState;
+    std::shared_ptr<platform::MLMultiArray> cState;
+    std::int32_t lastToken = blankId;
+  };
+  State state() const { return {hState_, cState_, lastToken_}; }
+  // REQUIRES: both arrays not null (a State from state()).
+  void restoreState(State state);
+
  private:
   struct StepResult {
     std::int32_t tokenId = 0;
