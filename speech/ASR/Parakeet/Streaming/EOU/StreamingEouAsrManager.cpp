@@ -305,6 +305,7 @@ void StreamingEouAsrManager::processBufferedAudio(std::stop_token stopToken) {
 std::string StreamingEouAsrManager::process(const platform::PcmBuffer& audioBuffer, std::stop_token stopToken) {
   appendAudio(audioBuffer);
   std::scoped_lock processing(processingMutex_);
+  platform::CancellationError::throwIfRequested(stopToken);
   processCompleteWindows(std::move(stopToken));
   return "";
 }
@@ -313,13 +314,13 @@ void StreamingEouAsrManager::processCompleteWindows(std::stop_token stopToken) {
   const auto chunk = static_cast<std::size_t>(chunkSize_.chunkSamples());
   const auto shift = static_cast<std::size_t>(chunkSize_.shiftSamples());
   for (;;) {
-    platform::CancellationError::throwIfRequested(stopToken);
     std::vector<float> window;
     {
       std::scoped_lock lock(mutex_);
       if (audioBuffer_.size() < chunk) return;
       window.assign(audioBuffer_.begin(), audioBuffer_.begin() + static_cast<std::ptrdiff_t>(chunk));
     }
+    platform::CancellationError::throwIfRequested(stopToken);
     processChunkAndDecode(window, shift);
   }
 }
@@ -350,8 +351,7 @@ std::string StreamingEouAsrManager::finish(std::stop_token stopToken) {
   return transcript;
 }
 
-void StreamingEouAsrManager::reset(std::stop_token stopToken) {
-  platform::CancellationError::throwIfRequested(stopToken);
+void StreamingEouAsrManager::reset(std::stop_token /*stopToken*/) {
   std::scoped_lock processing(processingMutex_);
   resetLocked();
 }

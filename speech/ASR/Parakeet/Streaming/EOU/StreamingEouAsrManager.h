@@ -144,10 +144,11 @@ class StreamingEouAsrManager : public StreamingAsrManager,
   void appendAudio(const platform::PcmBuffer& buffer) override;
   // Processes every complete window, each advancing the buffer by shiftSamples. Throws
   // ASRError(notInitialized) without models, the error of a failed window (whose samples stay
-  // buffered) or platform::CancellationError before a window.
+  // buffered) or platform::CancellationError when a stop is requested before a window.
   void processBufferedAudio(std::stop_token stopToken) override;
   // appendAudio() and the window loop in one call; returns "" (text arrives through the callbacks,
-  // getPartialTranscript() and finish()). Throws as both.
+  // getPartialTranscript() and finish()). Checks for a stop even when no window is complete.
+  // Throws as both.
   std::string process(const platform::PcmBuffer& audioBuffer, std::stop_token stopToken);
   // Ends the segment: processes every complete window, then the rest padded with zeros to one
   // window, and returns the segment's transcript, clearing the tokens, times, raw strings and
@@ -156,8 +157,8 @@ class StreamingEouAsrManager : public StreamingAsrManager,
   // processBufferedAudio(); after a failure in the padded window the buffer holds it with its zeros.
   std::string finish(std::stop_token stopToken) override;
   // Starts over: empties the buffer and every result, zeroes the counters, the caches and the
-  // decoder state. Callbacks, models, vocabulary and the debounce stay. Throws nothing but
-  // platform::CancellationError when `stopToken` is already stopped.
+  // decoder state. Callbacks, models, vocabulary and the debounce stay. Never throws; the token is
+  // not consulted (a reset is quick and must not be skipped).
   void reset(std::stop_token stopToken) override;
   // reset(), then drops models, decoder, vocabulary and caches, and logs.
   void cleanup(std::stop_token stopToken) noexcept override;

@@ -13,6 +13,7 @@
 #include "platform/audio/PcmBuffer.h"
 #include "platform/ml/MLModelError.h"
 #include "platform/ml/MLMultiArray.h"
+#include "platform/sys/CancellationError.h"
 #include "platform/sys/InvalidArgumentError.h"
 #include "speech/ASR/Parakeet/ASRError.h"
 #include "speech/ASR/Parakeet/Streaming/EOU/RnntDecoder.h"
@@ -496,6 +497,23 @@ TEST_F(StreamingEouAsrManagerTest, WindowsBeforeLoadingAreRefused) {
   EXPECT_THROW(engine.finish({}), ASRError);
   EXPECT_EQ(engine.audioBuffer().size(), 3000u);
   EXPECT_EQ(engine.processedChunks(), 0);
+}
+
+TEST_F(StreamingEouAsrManagerTest, StopRequestEndsTheLoopBeforeTheNextWindow) {
+  auto engine = loaded(StreamingChunkSize::ms160, encoderFor(StreamingChunkSize::ms160));
+  std::stop_source stop;
+  stop.request_stop();
+  engine->appendAudio(*stereo48k(audio(Sound::silence, 1000)));
+  EXPECT_NO_THROW(engine->processBufferedAudio(stop.get_token()));
+  EXPECT_THROW(engine->process(*stereo48k(audio(Sound::silence, 1000)), stop.get_token()),
+               platform::CancellationError);
+  EXPECT_THROW(engine->process(*stereo48k(audio(Sound::silence, 3000)), stop.get_token()),
+               platform::CancellationError);
+  EXPECT_THROW(engine->finish(stop.get_token()), platform::CancellationError);
+  EXPECT_EQ(engine->audioBuffer().size(), 5000u);
+  EXPECT_EQ(engine->processedChunks(), 0);
+  EXPECT_NO_THROW(engine->reset(stop.get_token()));
+  EXPECT_TRUE(engine->audioBuffer().empty());
 }
 
 TEST_F(StreamingEouAsrManagerTest, CleanupDropsTheModelsAndLogs) {
