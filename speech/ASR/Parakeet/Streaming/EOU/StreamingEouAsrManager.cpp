@@ -152,25 +152,19 @@ bool StreamingEouAsrManager::isLoaded() const {
   return streamingEncoder_ && rnntDecoder_ && caches_;
 }
 
-std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::preCache() const {
+std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cache(ArrayPtr Caches::*member) const {
   std::scoped_lock lock(mutex_);
-  return caches_ ? caches_->preCache : nullptr;
+  return caches_ ? (*caches_).*member : nullptr;
 }
 
-std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastChannel() const {
-  std::scoped_lock lock(mutex_);
-  return caches_ ? caches_->cacheLastChannel : nullptr;
-}
+std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::preCache() const { return cache(&Caches::preCache); }
 
-std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastTime() const {
-  std::scoped_lock lock(mutex_);
-  return caches_ ? caches_->cacheLastTime : nullptr;
-}
 
-std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastChannelLen() const {
-  std::scoped_lock lock(mutex_);
-  return caches_ ? caches_->cacheLastChannelLen : nullptr;
-}
+std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastChannel() const { return cache(&Caches::cacheLastChannel); }
+
+std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastTime() const { return cache(&Caches::cacheLastTime); }
+
+std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastChannelLen() const { return cache(&Caches::cacheLastChannelLen); }
 
 std::shared_ptr<const RnntDecoder> StreamingEouAsrManager::rnntDecoder() const {
   std::scoped_lock lock(mutex_);

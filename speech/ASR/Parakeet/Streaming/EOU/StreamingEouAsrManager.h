@@ -181,6 +181,7 @@ class StreamingEouAsrManager : public StreamingAsrManager,
   struct Caches;
   struct WindowOutcome;
 
+  std::shared_ptr<const platform::MLMultiArray> cache(std::shared_ptr<platform::MLMultiArray> Caches::*member) const;
   // The window loop; REQUIRES: processingMutex_ held.
   void processCompleteWindows(std::stop_token stopToken);
   // One window; on success its results are stored and `consumedSamples` leave the buffer, then the
