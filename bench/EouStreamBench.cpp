@@ -37,7 +37,8 @@ std::vector<std::unique_ptr<platform::PcmBuffer>> buffersOf(const std::vector<fl
   std::vector<std::unique_ptr<platform::PcmBuffer>> buffers;
   for (std::size_t at = 0; at < samples.size(); at += size) {
     const auto end = samples.begin() + static_cast<std::ptrdiff_t>(std::min(samples.size(), at + size));
-    buffers.push_back(testsupport::floatBuffer(kSampleRate, {std::vector<float>(samples.begin() + static_cast<std::ptrdiff_t>(at), end)}));
+    const auto begin = samples.begin() + static_cast<std::ptrdiff_t>(at);
+    buffers.push_back(testsupport::floatBuffer(kSampleRate, {std::vector<float>(begin, end)}));
   }
   return buffers;
 }
@@ -86,7 +87,9 @@ void BM_EouStream(benchmark::State& state) {
   std::vector<float> samples(kSeconds * kSampleRate);
   std::mt19937 random(11);
   std::uniform_real_distribution<float> uniform(-1, 1);
-  for (std::size_t i = 0; i < samples.size(); ++i) samples[i] = ((i / kSampleRate) % 2 ? 0.01f : 0.5f) * uniform(random);
+  for (std::size_t i = 0; i < samples.size(); ++i) {
+    samples[i] = ((i / kSampleRate) % 2 ? 0.01f : 0.5f) * uniform(random);
+  }
   const auto small = buffersOf(samples, kSampleRate / 100);
   const auto large = buffersOf(samples, kSampleRate * 128 / 100);
   // Warm-up outside the measurement.

@@ -205,7 +205,8 @@ ModelBuilder eouStreamingEncoderModel(const EouEncoderStandIn& standIn) {
     model.node("Cast", {chosen}, {encoded}, {Attribute("to", static_cast<int>(ElementType::int32))})
         .output(encoded, ElementType::int32, {1, kTransducerEncoderFeatures, frames});
   } else {
-    model.node("Identity", {chosen}, {encoded}).output(encoded, ElementType::float32, {1, kTransducerEncoderFeatures, frames});
+    model.node("Identity", {chosen}, {encoded})
+        .output(encoded, ElementType::float32, {1, kTransducerEncoderFeatures, frames});
   }
 
   if (standIn.newPreCache) {

@@ -63,8 +63,8 @@ AudioMelSpectrogram makeMelProcessor() {
 
 // Rounded half away from zero in single precision: 40, 80, 80 ms.
 std::int64_t frameDurationMs(StreamingChunkSize size) {
-  const float ms = static_cast<float>(size.shiftSamples()) * 1000.0f /
-                   (static_cast<float>(size.validOutputLen()) * static_cast<float>(StreamingEouAsrManager::kSampleRate));
+  const auto rate = static_cast<float>(StreamingEouAsrManager::kSampleRate);
+  const float ms = static_cast<float>(size.shiftSamples()) * 1000.0f / (static_cast<float>(size.validOutputLen()) * rate);
   return static_cast<std::int64_t>(std::lround(ms));
 }
 
@@ -159,12 +159,17 @@ std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cache(ArrayPtr Cache
 
 std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::preCache() const { return cache(&Caches::preCache); }
 
+std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastChannel() const {
+  return cache(&Caches::cacheLastChannel);
+}
 
-std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastChannel() const { return cache(&Caches::cacheLastChannel); }
+std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastTime() const {
+  return cache(&Caches::cacheLastTime);
+}
 
-std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastTime() const { return cache(&Caches::cacheLastTime); }
-
-std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastChannelLen() const { return cache(&Caches::cacheLastChannelLen); }
+std::shared_ptr<const MLMultiArray> StreamingEouAsrManager::cacheLastChannelLen() const {
+  return cache(&Caches::cacheLastChannelLen);
+}
 
 std::shared_ptr<const RnntDecoder> StreamingEouAsrManager::rnntDecoder() const {
   std::scoped_lock lock(mutex_);
@@ -393,11 +398,13 @@ std::string StreamingEouAsrManager::getPartialTranscript() const {
 
 void StreamingEouAsrManager::injectSilence(double seconds) {
   if (!std::isfinite(seconds) || seconds < 0) {
-    throw platform::InvalidArgumentError("seconds", fmt::format("must be a finite duration of 0 or more, got {}", seconds));
+    throw platform::InvalidArgumentError("seconds",
+                                         fmt::format("must be a finite duration of 0 or more, got {}", seconds));
   }
   const double samples = std::trunc(seconds * static_cast<double>(kSampleRate));
   if (samples >= static_cast<double>(std::numeric_limits<std::int32_t>::max())) {
-    throw platform::InvalidArgumentError("seconds", fmt::format("{} s of silence is more than the buffer can hold", seconds));
+    throw platform::InvalidArgumentError("seconds",
+                                         fmt::format("{} s of silence is more than the buffer can hold", seconds));
   }
   std::scoped_lock lock(mutex_);
   audioBuffer_.resize(audioBuffer_.size() + static_cast<std::size_t>(samples), 0.0f);
@@ -503,8 +510,8 @@ StreamingEouAsrManager::WindowOutcome StreamingEouAsrManager::commitWindow(
     outcome.eouTranscript = StreamingAsrUtils::decodeTokens(accumulatedTokenIds_, *tokenizer_);
   }
   processedChunks_ += 1;
-  audioBuffer_.erase(audioBuffer_.begin(),
-                     audioBuffer_.begin() + static_cast<std::ptrdiff_t>(std::min(consumedSamples, audioBuffer_.size())));
+  const std::size_t consumed = std::min(consumedSamples, audioBuffer_.size());
+  audioBuffer_.erase(audioBuffer_.begin(), audioBuffer_.begin() + static_cast<std::ptrdiff_t>(consumed));
   return outcome;
 }
 
