@@ -20,7 +20,7 @@ using platform::PcmBuffer;
 struct RecordingWriter::State {
   explicit State(const std::filesystem::path& url)
       : file(std::make_unique<platform::AacFileWriter>(
-            url, platform::AacFileWriter::Settings{kSampleRate, 1, kBitRate})) {}
+            url, platform::AacFileWriter::Settings{kSampleRate, 1, kBitRate, true})) {}
 
   void write(const PcmBuffer& copy);
   const PcmBuffer* convert(const PcmBuffer& copy, std::unique_ptr<PcmBuffer>& output);
@@ -81,7 +81,8 @@ void RecordingWriter::State::close() {
   try {
     file->close();
   } catch (const platform::Error&) {
-    // The file is closed either way; its length is what was written.
+    // The file is closed either way; its length is what was written. Should the rewrite in the
+    // ordinary form have failed, the crash-safe file is still whole and is mended at start-up.
   }
   file.reset();
 }

@@ -16,6 +16,10 @@ namespace devadevev {
 // the first channel and queues it; conversion and encoding run on the writer's own serial queue
 // "velto-voice-app.writer". append() is for the tap thread, finish() for the owner; url() and
 // framesWritten() are safe from any thread.
+//
+// While recording, the file is in the crash-safe form (platform/audio/FragmentedAac.h): should the
+// process die, the audio up to the last second or two stays readable. finish() rewrites it as an
+// ordinary ".m4a" with its index ahead of the audio.
 class RecordingWriter {
  public:
   static constexpr double kSampleRate = 48000.0;
@@ -38,8 +42,8 @@ class RecordingWriter {
   // without 32-bit float planes or without frames are ignored, as is everything after finish().
   void append(const platform::PcmBuffer& buffer);
 
-  // Writes everything queued before the call, completes and closes the file, and returns the
-  // length written in seconds (frames at 48,000 Hz ÷ 48,000). Samples the rate converter still
+  // Writes everything queued before the call, completes and closes the file (rewriting it in the
+  // ordinary form, atomically), and returns the length written in seconds (frames at 48,000 Hz ÷ 48,000). Samples the rate converter still
   // holds are not written. A second call closes nothing and returns the same length.
   double finish();
 

@@ -14,8 +14,12 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 }
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "platform/audio/AudioError.h"
 #include "platform/audio/FfmpegFormats.h"
+#include "platform/audio/FragmentedAac.h"
 
 namespace platform {
 namespace {
@@ -39,6 +43,31 @@ struct PacketDeleter {
   void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
 
+// A descriptor kept only to flush the file's data to disk; FFmpeg writes through its own.
+class SyncHandle {
+ public:
+  SyncHandle() = default;
+  ~SyncHandle() { reset(); }
+  SyncHandle(const SyncHandle&) = delete;
+  SyncHandle& operator=(const SyncHandle&) = delete;
+
+  void open(const std::string& path) {
+    reset();
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+  }
+  // A file that cannot be synced costs durability after a power cut, not data.
+  void sync() const {
+    if (fd_ >= 0) ::fdatasync(fd_);
+  }
+  void reset() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
 }  // namespace
 
 struct AacFileWriter::Impl {
@@ -52,10 +81,16 @@ struct AacFileWriter::Impl {
   std::int64_t nextPts = 0;
   bool createdFile = false;
   bool open = false;
+  bool crashSafe = false;
+  std::int64_t fragmentFrames = 0;       // a fragment is cut once this much audio is waiting
+  std::int64_t framesSinceFragment = 0;  // encoded into the fragment being gathered
+  SyncHandle sync;
 
   void open_(const AacFileWriter::Settings& settings);
+  void writeHeader(int rate);
   void encodeFromFifo(int frames);
   void send(AVFrame* input);
+  void cutFragment();
   void finish();
 };
 
@@ -98,13 +133,9 @@ void AacFileWriter::Impl::open_(const AacFileWriter::Settings& settings) {
     if (status < 0) throwCreate(path, "cannot open the file for writing", status);
   }
   createdFile = true;
-  // The edit list is kept in the movie's time scale; at the sample rate it trims the encoder's
-  // priming and padding to the exact sample (the default of 1000 per second rounds to 1 ms).
-  AVDictionary* options = nullptr;
-  av_dict_set_int(&options, "movie_timescale", rate, 0);
-  status = avformat_write_header(format.get(), &options);
-  av_dict_free(&options);
-  if (status < 0) throwCreate(path, "cannot write the header", status);
+  crashSafe = settings.crashSafe;
+  fragmentFrames = rate;
+  writeHeader(rate);
 
   const int frameSize = codec->frame_size > 0 ? codec->frame_size : 1024;
   fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, static_cast<int>(settings.channelCount),
@@ -119,6 +150,31 @@ void AacFileWriter::Impl::open_(const AacFileWriter::Settings& settings) {
   status = av_frame_get_buffer(frame.get(), 0);
   if (status < 0) throwCreate(path, "cannot allocate a frame", status);
   open = true;
+}
+
+void AacFileWriter::Impl::writeHeader(int rate) {
+  // The edit list is kept in the movie's time scale; at the sample rate it trims the encoder's
+  // priming and padding to the exact sample (the default of 1000 per second rounds to 1 ms).
+  AVDictionary* options = nullptr;
+  av_dict_set_int(&options, "movie_timescale", rate, 0);
+  if (crashSafe) {
+    // The index grows with each fragment, so none is needed at the end; fragments are cut by
+    // cutFragment() only.
+    av_dict_set(&options, "movflags", "frag_custom+empty_moov+default_base_moof", 0);
+    av_dict_set(&options, "brand", FragmentedAac::kBrand, 0);
+    av_dict_set(&format->metadata, "comment",
+                FragmentedAac::detail::primingComment(codec->initial_padding).c_str(), 0);
+  }
+  int status = avformat_write_header(format.get(), &options);
+  av_dict_free(&options);
+  if (status < 0) throwCreate(path, "cannot write the header", status);
+  if (crashSafe) {
+    // A file cut off from here on still opens: its header is on disk.
+    avio_flush(format->pb);
+    if (format->pb->error < 0) throwCreate(path, "cannot write the header", format->pb->error);
+    sync.open(path);
+    sync.sync();
+  }
 }
 
 void AacFileWriter::Impl::encodeFromFifo(int frames) {
@@ -142,9 +198,26 @@ void AacFileWriter::Impl::send(AVFrame* input) {
     if (status < 0) throw AudioError::writeError(path, "encoding: " + AudioError::ffmpegMessage(status));
     av_packet_rescale_ts(packet.get(), codec->time_base, stream->time_base);
     packet->stream_index = stream->index;
+    const std::int64_t duration = packet->duration;
     status = av_interleaved_write_frame(format.get(), packet.get());
     if (status < 0) throw AudioError::writeError(path, AudioError::ffmpegMessage(status));
+    if (crashSafe) {
+      framesSinceFragment += duration;
+      if (framesSinceFragment >= fragmentFrames) cutFragment();
+    }
   }
+}
+
+// Writes the gathered packets as one fragment and puts it on disk.
+void AacFileWriter::Impl::cutFragment() {
+  framesSinceFragment = 0;
+  int status = av_write_frame(format.get(), nullptr);
+  if (status < 0) throw AudioError::writeError(path, AudioError::ffmpegMessage(status));
+  avio_flush(format->pb);
+  if (format->pb->error < 0) {
+    throw AudioError::writeError(path, AudioError::ffmpegMessage(format->pb->error));
+  }
+  sync.sync();
 }
 
 void AacFileWriter::Impl::finish() {
@@ -153,8 +226,18 @@ void AacFileWriter::Impl::finish() {
   const int left = av_audio_fifo_size(fifo.get());
   if (left > 0) encodeFromFifo(left);
   send(nullptr);
-  const int status = av_write_trailer(format.get());
+  int status = av_write_trailer(format.get());
   if (status < 0) throw AudioError::writeError(path, AudioError::ffmpegMessage(status));
+  if (!crashSafe) return;
+  status = avio_closep(&format->pb);
+  sync.reset();
+  if (status < 0) throw AudioError::writeError(path, AudioError::ffmpegMessage(status));
+  try {
+    FragmentedAac::rewriteInOrdinaryForm(path);
+  } catch (const AudioError& error) {
+    if (error.code() == AudioError::writeFailed) throw;
+    throw AudioError::writeError(path, error.description());
+  }
 }
 
 AacFileWriter::AacFileWriter(const std::filesystem::path& path, const Settings& settings)

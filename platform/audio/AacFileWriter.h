@@ -13,12 +13,19 @@ namespace platform {
 // audio). It is fed 32-bit float, non-interleaved buffers at the file's rate and channel count; an
 // internal FIFO cuts them into the encoder's frames. The encoder's priming is recorded in the file
 // (the MPEG-4 edit list), so readers start at the first sample written. One thread at a time.
+//
+// With Settings::crashSafe the file is written in the crash-safe form of FragmentedAac.h while
+// open: what has been encoded stays readable should the process die, losing at most the last
+// second or two. close() then rewrites it in the ordinary form, which is all a reader ever sees of
+// a file that was closed.
 class AacFileWriter {
  public:
   struct Settings {
     double sampleRate = 48000.0;
     std::uint32_t channelCount = 1;
     std::int64_t bitRate = 96000;
+    // Fragments of about one second, each flushed to disk; MPEG-4 containers only.
+    bool crashSafe = false;
   };
 
   // Creates (or replaces) the file at `path` and writes its header.
@@ -44,8 +51,10 @@ class AacFileWriter {
   // AudioError::writeFailed when encoding or writing fails or the file is closed.
   void write(const PcmBuffer& buffer);
 
-  // Encodes what is left, completes the file and closes it. A second call does nothing.
-  // Throws AudioError::writeFailed; the file is closed either way.
+  // Encodes what is left, completes the file and closes it; a crash-safe file is then rewritten in
+  // the ordinary form. A second call does nothing.
+  // Throws AudioError::writeFailed; the file is closed either way (a crash-safe file whose rewrite
+  // failed stays whole in the crash-safe form, for FragmentedAac::rewriteInOrdinaryForm).
   void close();
 
   bool isOpen() const;

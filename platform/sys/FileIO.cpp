@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
+#include <memory>
 #include <random>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -38,7 +41,8 @@ class FileDescriptor {
 };
 
 // A short hidden name beside the target: short, because the target's name may already be as long
-// as a name can be; ".tmp", so that no reader looking for the target's extension takes it.
+// as a name can be; ".tmp", so that no reader looking for the target's extension takes it. The
+// start-up sweep recognises exactly this form (isTemporaryFileName).
 std::filesystem::path temporarySibling(const std::filesystem::path& path) {
   static thread_local std::mt19937_64 random{std::random_device{}()};
   return path.parent_path() / fmt::format(".{:016x}.tmp", static_cast<uint64_t>(random()));
@@ -208,6 +212,58 @@ void copyFileAtomically(const std::filesystem::path& from, const std::filesystem
     throw;
   }
   syncFolder(to.parent_path());
+}
+
+void replaceFileAtomically(const std::filesystem::path& path,
+                           const std::function<void(const std::filesystem::path& temporary)>& write) {
+  std::filesystem::path temporary;
+  FileDescriptor created(createTemporarySibling(path, temporary));
+  try {
+    if (int error = created.close(); error != 0) throw FileError::fromErrno("close", temporary, error);
+    write(temporary);
+    // Opened again: `write` may have reopened or truncated the file, and fsync needs no write access.
+    FileDescriptor written(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
+    if (written.get() < 0) throw FileError::fromErrno("open", temporary, errno);
+    if (::fsync(written.get()) != 0) throw FileError::fromErrno("sync", temporary, errno);
+    written.close();
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+      throw FileError::fromErrno("replace", path, errno);
+    }
+  } catch (...) {
+    ::unlink(temporary.c_str());
+    throw;
+  }
+  syncFolder(path.parent_path());
+}
+
+bool isTemporaryFileName(std::string_view name) {
+  // The form temporarySibling() gives: ".{:016x}.tmp".
+  if (name.size() != 21 || !name.starts_with('.') || !name.ends_with(".tmp")) return false;
+  const std::string_view digits = name.substr(1, 16);
+  return std::all_of(digits.begin(), digits.end(),
+                     [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+RemovedFiles removeStaleTemporaryFiles(const std::filesystem::path& folder,
+                                       std::chrono::seconds minimumAge) {
+  RemovedFiles removed;
+  std::unique_ptr<DIR, int (*)(DIR*)> listing(::opendir(folder.c_str()), &::closedir);
+  if (!listing) return removed;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  while (const dirent* entry = ::readdir(listing.get())) {
+    if (!isTemporaryFileName(entry->d_name)) continue;
+    struct stat info {};
+    if (::fstatat(::dirfd(listing.get()), entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(info.st_mode)) continue;
+    const auto age = std::chrono::seconds(now.tv_sec - info.st_mtim.tv_sec) +
+                     std::chrono::nanoseconds(now.tv_nsec - info.st_mtim.tv_nsec);
+    if (age <= minimumAge) continue;
+    if (::unlinkat(::dirfd(listing.get()), entry->d_name, 0) != 0) continue;
+    ++removed.count;
+    removed.bytes += static_cast<std::uintmax_t>(info.st_size);
+  }
+  return removed;
 }
 
 bool createEmptyFile(const std::filesystem::path& path) {

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +28,32 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
 // FileError when any step fails; whatever was at `to` is then untouched and the temporary file
 // removed. Copying a file onto itself (or through a link onto itself) leaves it whole.
 void copyFileAtomically(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Replaces the file at `path` by the one that `write` makes: `write` is given the path of a fresh,
+// empty temporary file in the same folder and writes it by that path (reopening and truncating it
+// is fine); the file is then flushed to disk and renamed over `path`, as above. Throws what `write`
+// throws, or FileError when a step of our own fails; the old file is then untouched and the
+// temporary file removed.
+void replaceFileAtomically(const std::filesystem::path& path,
+                           const std::function<void(const std::filesystem::path& temporary)>& write);
+
+// Whether `name` is of the form the temporary files above take: "." followed by 16 lower-case
+// hexadecimal digits and ".tmp". Such a file outlives its write only when the process died
+// between creating and renaming it.
+bool isTemporaryFileName(std::string_view name);
+
+struct RemovedFiles {
+  std::size_t count = 0;
+  std::uintmax_t bytes = 0;
+};
+
+// Removes the temporary files above that `folder` holds directly and that nothing has changed for
+// longer than `minimumAge`: regular files (not links) with such a name only; nothing else is ever
+// touched, and younger ones may still be written by a running process. Returns how many were
+// removed and their size. Never throws: a folder that cannot be listed or a file that cannot be
+// removed is passed over.
+RemovedFiles removeStaleTemporaryFiles(const std::filesystem::path& folder,
+                                       std::chrono::seconds minimumAge);
 
 // Creates an empty file at `path` (mode 0666 less the umask), emptying a file already there.
 // Returns false when the system refuses (no such folder, no permission, a folder at `path`).
