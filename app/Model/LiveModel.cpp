@@ -9,6 +9,7 @@
 #include "DevadEvev/LiveTranscriber.h"
 #include "DevadEvev/RecordingWriter.h"
 #include "app/Model/AppLog.h"
+#include "app/Model/CrashRecovery.h"
 #include "app/Model/LiveModelInbox.h"
 #include "app/Model/ModelClock.h"
 #include "platform/sys/StandardPaths.h"
@@ -34,7 +35,12 @@ LiveModel::LiveModel(std::filesystem::path root, LiveModelServices services, QOb
       modelsDirectory_(root / "Models"),
       lastLevelAt_(services_.clock->now()),
       inbox_(std::make_shared<LiveModelInbox>(this)) {
+  CrashRecovery::sweepTemporaryFiles(store_);
   sessions_ = store_.loadAll();
+  // Recordings a crash cut off become ordinary files with their true length.
+  const CrashRecovery::RepairedRecordings recovered = CrashRecovery::repairRecordings(store_, sessions_);
+  for (const QUuid& id : recovered.repaired) saveNow(id);
+  if (const auto text = CrashRecovery::noticeText(recovered)) setNotice(Notice{*text, std::nullopt});
   if (!sessions_.empty()) selectedID_ = sessions_.front().id;
   // Linking starts once the event loop runs, after whoever made the model has set it up.
   QTimer::singleShot(0, this, [this] { linkMissingAudio(); });

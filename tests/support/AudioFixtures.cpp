@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <numbers>
 
 extern "C" {
@@ -15,6 +16,7 @@ extern "C" {
 
 #include "platform/audio/AacFileWriter.h"
 #include "platform/audio/AudioFile.h"
+#include "tests/support/TemporaryFolder.h"
 
 namespace testsupport {
 
@@ -22,6 +24,17 @@ std::vector<float> sine(double frequency, double sampleRate, std::size_t frames,
   std::vector<float> samples(frames);
   for (std::size_t i = 0; i < frames; ++i) {
     samples[i] = amplitude * static_cast<float>(std::sin(2 * std::numbers::pi * frequency * i / sampleRate));
+  }
+  return samples;
+}
+
+std::vector<float> chirp(double from, double to, double sampleRate, std::size_t frames, float amplitude) {
+  std::vector<float> samples(frames);
+  const double seconds = static_cast<double>(frames) / sampleRate;
+  for (std::size_t i = 0; i < frames; ++i) {
+    const double t = static_cast<double>(i) / sampleRate;
+    const double phase = 2 * std::numbers::pi * (from * t + (to - from) * t * t / (2 * seconds));
+    samples[i] = amplitude * static_cast<float>(std::sin(phase));
   }
   return samples;
 }
@@ -222,6 +235,95 @@ double rms(const std::vector<float>& samples, std::size_t begin, std::size_t end
   double sum = 0;
   for (std::size_t i = begin; i < end; ++i) sum += double{samples[i]} * samples[i];
   return end > begin ? std::sqrt(sum / static_cast<double>(end - begin)) : 0.0;
+}
+
+void writeCutOffRecording(const std::filesystem::path& path, const std::vector<float>& samples) {
+  TemporaryFolder folder;
+  platform::AacFileWriter writer(folder / "recording.m4a", {48000, 1, 96000, true});
+  for (std::size_t start = 0; start < samples.size(); start += 4096) {
+    const std::size_t end = std::min(samples.size(), start + 4096);
+    writer.write(*floatBuffer(48000, {std::vector<float>(samples.begin() + start, samples.begin() + end)}));
+  }
+  std::filesystem::copy_file(folder / "recording.m4a", path, std::filesystem::copy_options::overwrite_existing);
+}
+
+std::vector<Box> topLevelBoxes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<Box> boxes;
+  const auto fileSize = static_cast<std::uint64_t>(std::filesystem::file_size(path));
+  std::uint64_t at = 0;
+  while (at + 8 <= fileSize) {
+    unsigned char header[16];
+    in.seekg(static_cast<std::streamoff>(at));
+    if (!in.read(reinterpret_cast<char*>(header), 8)) break;
+    std::uint64_t size = (std::uint64_t{header[0]} << 24) | (header[1] << 16) | (header[2] << 8) | header[3];
+    const std::string type(reinterpret_cast<char*>(header) + 4, 4);
+    if (size == 1) {
+      if (!in.read(reinterpret_cast<char*>(header) + 8, 8)) break;
+      size = 0;
+      for (int i = 8; i < 16; ++i) size = (size << 8) | header[i];
+    } else if (size == 0) {
+      size = fileSize - at;
+    }
+    if (size < 8) break;
+    boxes.push_back(Box{type, at, size});
+    at += size;
+  }
+  return boxes;
+}
+
+std::string topLevelBoxTypes(const std::filesystem::path& path) {
+  std::string types;
+  for (const Box& box : topLevelBoxes(path)) {
+    if (box.type != "free") types += (types.empty() ? "" : " ") + box.type;
+  }
+  return types;
+}
+
+std::string majorBrand(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  char head[12];
+  if (!in.read(head, sizeof head) || std::string(head + 4, 4) != "ftyp") return "";
+  return std::string(head + 8, 4);
+}
+
+double correlation(const std::vector<float>& a, std::size_t aBegin, const std::vector<float>& b,
+                   std::size_t bBegin, std::size_t count) {
+  double meanA = 0, meanB = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    meanA += a.at(aBegin + i);
+    meanB += b.at(bBegin + i);
+  }
+  meanA /= static_cast<double>(count);
+  meanB /= static_cast<double>(count);
+  double ab = 0, aa = 0, bb = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    const double x = a[aBegin + i] - meanA;
+    const double y = b[bBegin + i] - meanB;
+    ab += x * y;
+    aa += x * x;
+    bb += y * y;
+  }
+  return aa > 0 && bb > 0 ? ab / std::sqrt(aa * bb) : 0.0;
+}
+
+std::size_t leadingOffset(const std::vector<float>& decoded, const std::vector<float>& source,
+                          std::size_t maxLag) {
+  // Half a second from the middle of what both hold: the higher a sweep has gone, the sharper it
+  // tells one offset from the next.
+  const std::size_t overlap = std::min(decoded.size() > maxLag ? decoded.size() - maxLag : 0, source.size());
+  const std::size_t window = std::min<std::size_t>(24000, overlap);
+  const std::size_t begin = (overlap - window) / 2;
+  std::size_t best = 0;
+  double bestScore = -2;
+  for (std::size_t lag = 0; lag <= maxLag && window > 0; ++lag) {
+    const double score = correlation(decoded, begin + lag, source, begin, window);
+    if (score > bestScore) {
+      bestScore = score;
+      best = lag;
+    }
+  }
+  return best;
 }
 
 }  // namespace testsupport
