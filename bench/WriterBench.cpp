@@ -1,5 +1,6 @@
 // What the recording's hot paths cost: the tap thread's append() beside a plain copy of the same
-// floats, encoding through the writer as a real-time factor, and AppLog::info() on the caller
+// floats, encoding through the writer as a real-time factor, the rewrite of an hour's crash-safe
+// recording in the ordinary form beside copying the same file, and AppLog::info() on the caller
 // beside formatting the same line alone.
 #include <benchmark/benchmark.h>
 
@@ -13,7 +14,9 @@
 
 #include "DevadEvev/RecordingWriter.h"
 #include "app/Model/AppLog.h"
+#include "platform/audio/FragmentedAac.h"
 #include "platform/audio/PcmBuffer.h"
+#include "platform/sys/FileIO.h"
 #include "tests/support/AudioFixtures.h"
 #include "tests/support/SystemLogCapture.h"
 #include "tests/support/TemporaryFolder.h"
@@ -73,6 +76,45 @@ void BM_RecordingWriterEncode(benchmark::State& state) {
   state.counters["rtf"] = elapsed / (static_cast<double>(state.iterations()) * static_cast<double>(seconds));
 }
 BENCHMARK(BM_RecordingWriterEncode)->Arg(60)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// An hour of audio in the crash-safe form, as a recording stopped by a crash leaves it; made once.
+const std::filesystem::path& hourInCrashSafeForm() {
+  static testsupport::TemporaryFolder folder;
+  static const std::filesystem::path path = [] {
+    const std::filesystem::path cut = folder / "hour.m4a";
+    std::vector<float> minute = testsupport::chirp(200, 6000, 48000, 60 * 48000);
+    std::vector<float> hour;
+    hour.reserve(minute.size() * 60);
+    for (int i = 0; i < 60; ++i) hour.insert(hour.end(), minute.begin(), minute.end());
+    testsupport::writeCutOffRecording(cut, hour);
+    return cut;
+  }();
+  return path;
+}
+
+// Stopping a recording rewrites its file in the ordinary form; compare with BM_CopyFile60min.
+void BM_RecordingFinalize60min(benchmark::State& state) {
+  const std::filesystem::path& source = hourInCrashSafeForm();
+  testsupport::TemporaryFolder folder;
+  const std::filesystem::path work = folder / "work.m4a";
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::filesystem::copy_file(source, work, std::filesystem::copy_options::overwrite_existing);
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(platform::FragmentedAac::rewriteInOrdinaryForm(work));
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(std::filesystem::file_size(source)));
+}
+BENCHMARK(BM_RecordingFinalize60min)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The baseline: the same file copied through a temporary file, flushed and renamed.
+void BM_CopyFile60min(benchmark::State& state) {
+  const std::filesystem::path& source = hourInCrashSafeForm();
+  testsupport::TemporaryFolder folder;
+  for (auto _ : state) platform::copyFileAtomically(source, folder / "copy.m4a");
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(std::filesystem::file_size(source)));
+}
+BENCHMARK(BM_CopyFile60min)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_AppLogFormatLine(benchmark::State& state) {
   for (auto _ : state) {
