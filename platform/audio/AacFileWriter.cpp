@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <chrono>
 #include <cmath>
 #include <string>
 #include <system_error>
@@ -43,7 +44,9 @@ struct PacketDeleter {
   void operator()(AVPacket* packet) const { av_packet_free(&packet); }
 };
 
-// A descriptor kept only to flush the file's data to disk; FFmpeg writes through its own.
+// A descriptor kept only to flush the file's data to disk; FFmpeg writes through its own. A live
+// recording cuts a fragment each second and every one reaches the disk; faster writers (a file
+// source) sync at most twice a second, so that disk flushes do not set their pace.
 class SyncHandle {
  public:
   SyncHandle() = default;
@@ -54,10 +57,14 @@ class SyncHandle {
   void open(const std::string& path) {
     reset();
     fd_ = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    lastSync_ = {};
   }
   // A file that cannot be synced costs durability after a power cut, not data.
-  void sync() const {
-    if (fd_ >= 0) ::fdatasync(fd_);
+  void sync() {
+    const auto now = std::chrono::steady_clock::now();
+    if (fd_ < 0 || now - lastSync_ < kMinimumInterval) return;
+    ::fdatasync(fd_);
+    lastSync_ = now;
   }
   void reset() {
     if (fd_ >= 0) ::close(fd_);
@@ -65,7 +72,10 @@ class SyncHandle {
   }
 
  private:
+  static constexpr std::chrono::milliseconds kMinimumInterval{500};
+
   int fd_ = -1;
+  std::chrono::steady_clock::time_point lastSync_{};
 };
 
 }  // namespace
