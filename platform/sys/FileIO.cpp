@@ -149,6 +149,14 @@ int createTemporarySibling(const std::filesystem::path& path, std::filesystem::p
   throw FileError::fromErrno("create", temporary, EEXIST);
 }
 
+// Puts the temporary file behind `fd` on disk, closes it and renames it over `path`.
+void commitTemporary(FileDescriptor& fd, const std::filesystem::path& temporary,
+                     const std::filesystem::path& path) {
+  if (::fsync(fd.get()) != 0) throw FileError::fromErrno("sync", temporary, errno);
+  if (int error = fd.close(); error != 0) throw FileError::fromErrno("close", temporary, error);
+  if (::rename(temporary.c_str(), path.c_str()) != 0) throw FileError::fromErrno("replace", path, errno);
+}
+
 }  // namespace
 
 std::string readFile(const std::filesystem::path& path) {
@@ -177,11 +185,7 @@ void writeFileAtomically(const std::filesystem::path& path, std::string_view byt
   FileDescriptor fd(createTemporarySibling(path, temporary));
   try {
     writeAll(fd.get(), bytes, temporary);
-    if (::fsync(fd.get()) != 0) throw FileError::fromErrno("sync", temporary, errno);
-    if (int error = fd.close(); error != 0) throw FileError::fromErrno("close", temporary, error);
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-      throw FileError::fromErrno("replace", path, errno);
-    }
+    commitTemporary(fd, temporary, path);
   } catch (...) {
     ::unlink(temporary.c_str());
     throw;
@@ -202,11 +206,7 @@ void copyFileAtomically(const std::filesystem::path& from, const std::filesystem
     if (!S_ISREG(info.st_mode) || !copySparse(in.get(), out.get(), buffer, from, temporary)) {
       copyStream(in.get(), out.get(), buffer, from, temporary);
     }
-    if (::fsync(out.get()) != 0) throw FileError::fromErrno("sync", temporary, errno);
-    if (int error = out.close(); error != 0) throw FileError::fromErrno("close", temporary, error);
-    if (::rename(temporary.c_str(), to.c_str()) != 0) {
-      throw FileError::fromErrno("replace", to, errno);
-    }
+    commitTemporary(out, temporary, to);
   } catch (...) {
     ::unlink(temporary.c_str());
     throw;
@@ -224,11 +224,7 @@ void replaceFileAtomically(const std::filesystem::path& path,
     // Opened again: `write` may have reopened or truncated the file, and fsync needs no write access.
     FileDescriptor written(::open(temporary.c_str(), O_RDONLY | O_CLOEXEC));
     if (written.get() < 0) throw FileError::fromErrno("open", temporary, errno);
-    if (::fsync(written.get()) != 0) throw FileError::fromErrno("sync", temporary, errno);
-    written.close();
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-      throw FileError::fromErrno("replace", path, errno);
-    }
+    commitTemporary(written, temporary, path);
   } catch (...) {
     ::unlink(temporary.c_str());
     throw;

@@ -1,8 +1,11 @@
 #include "tests/support/TemporaryFolder.h"
 
+#include <fcntl.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <ctime>
 #include <string>
 #include <system_error>
 
@@ -20,6 +23,17 @@ TemporaryFolder::TemporaryFolder() {
 TemporaryFolder::~TemporaryFolder() {
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
+}
+
+void makeOlder(const std::filesystem::path& path, int seconds) {
+  timespec times[2];
+  ::clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= seconds;
+  times[1] = times[0];
+  if (::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW) != 0) {
+    throw std::filesystem::filesystem_error("cannot set the file's times", path,
+                                            std::error_code(errno, std::generic_category()));
+  }
 }
 
 }  // namespace testsupport

@@ -24,4 +24,8 @@ class TemporaryFolder {
   std::filesystem::path path_;
 };
 
+// Sets the last change (and access) of `path`, not following a link, `seconds` into the past.
+// Throws std::filesystem::filesystem_error when the system refuses.
+void makeOlder(const std::filesystem::path& path, int seconds);
+
 }  // namespace testsupport

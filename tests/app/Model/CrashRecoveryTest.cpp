@@ -5,7 +5,6 @@
 #include <signal.h>
 #include <sys/stat.h>
 
-#include <ctime>
 
 #include <QProcess>
 #include <fmt/format.h>
@@ -29,15 +28,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 constexpr double kRate = 48000;
-
-// Sets the last change of `path` `seconds` into the past.
-void age(const fs::path& path, int seconds) {
-  timespec times[2];
-  ::clock_gettime(CLOCK_REALTIME, &times[0]);
-  times[0].tv_sec -= seconds;
-  times[1] = times[0];
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
-}
 
 // What FFmpeg's probe reports of a file's audio, as ffprobe would.
 struct Probe {
@@ -203,7 +193,7 @@ TEST_F(CrashRecoveryTest, StartupSweepsOnlyOurOldTemporaryFilesOfTheStoreFolders
   std::vector<std::string> before;
   for (const Case& c : cases) {
     if (!fs::exists(c.path)) writeBytes(c.path, std::string(c.removed ? 4000 : 100, 'x'));
-    age(c.path, c.ageSeconds);
+    testsupport::makeOlder(c.path, c.ageSeconds);
     if (c.removed) removedBytes += fs::file_size(c.path);
     before.push_back(bytesOf(c.path));
   }
@@ -321,7 +311,7 @@ TEST_F(CrashRecoveryTest, ApplicationKilledDuringAnImportCopyLeavesNoHiddenCopy)
   EXPECT_TRUE(fs::exists(hidden));
 
   // Started again a while later.
-  age(hidden, 120);
+  testsupport::makeOlder(hidden, 120);
   ASSERT_EQ(model().sessionCount(), 1);
   EXPECT_EQ(model().sessionAt(0).id, before.id);
   EXPECT_EQ(audioEntries(), std::vector<std::string>{});

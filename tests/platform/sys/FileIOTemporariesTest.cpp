@@ -1,12 +1,10 @@
 // The temporary files of the atomic writes: their name form, the replacement through a writer of
 // the caller's, and the sweep of those a dead process left behind.
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -31,15 +29,6 @@ std::string bytesOf(const fs::path& path) {
 
 void writeBytes(const fs::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-// Sets the last change of `path` (not following a link) `seconds` into the past.
-void age(const fs::path& path, int seconds) {
-  timespec times[2];
-  ::clock_gettime(CLOCK_REALTIME, &times[0]);
-  times[0].tv_sec -= seconds;
-  times[1] = times[0];
-  ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 
 std::vector<std::string> entriesOf(const fs::path& folder) {
@@ -120,14 +109,14 @@ TEST(FileIOTemporariesTest, SweepRemovesOnlyOurTemporaryFilesOlderThanTheAge) {
   std::uintmax_t removedBytes = 0;
   for (const Case& c : cases) {
     writeBytes(folder / c.name, c.content);
-    age(folder / c.name, c.ageSeconds);
+    testsupport::makeOlder(folder / c.name, c.ageSeconds);
     if (c.removed) removedBytes += c.content.size();
   }
   // A folder and a link named like ours are not files of ours.
   fs::create_directory(folder / ".1111111111111111.tmp");
-  age(folder / ".1111111111111111.tmp", 3600);
+  testsupport::makeOlder(folder / ".1111111111111111.tmp", 3600);
   fs::create_symlink(elsewhere / "target", folder / ".2222222222222222.tmp");
-  age(folder / ".2222222222222222.tmp", 3600);
+  testsupport::makeOlder(folder / ".2222222222222222.tmp", 3600);
 
   const RemovedFiles removed = removeStaleTemporaryFiles(folder.path(), std::chrono::seconds(60));
   EXPECT_EQ(removed.count, 2u);
