@@ -237,13 +237,41 @@ struct Layout {
   Samples samples;
 };
 
+// Reads small ranges of a file through one window: the boxes of an hour's fragments are thousands
+// of short reads a few hundred bytes apart.
+class WindowedFile {
+ public:
+  WindowedFile(int fd, const std::filesystem::path& path) : fd_(fd), path_(path) {}
+
+  // Up to `size` bytes from `offset`; fewer at the end of the file.
+  std::vector<std::uint8_t> read(std::uint64_t offset, std::size_t size) {
+    if (size > kWindowBytes / 2) return readAt(fd_, offset, size, path_);
+    if (offset < start_ || offset + size > start_ + window_.size()) {
+      window_ = readAt(fd_, offset, kWindowBytes, path_);
+      start_ = offset;
+    }
+    const auto begin = window_.begin() + static_cast<std::ptrdiff_t>(offset - start_);
+    const std::size_t available = std::min<std::size_t>(size, window_.size() - (offset - start_));
+    return std::vector<std::uint8_t>(begin, begin + static_cast<std::ptrdiff_t>(available));
+  }
+
+ private:
+  static constexpr std::size_t kWindowBytes = 256 * 1024;
+
+  int fd_;
+  const std::filesystem::path& path_;
+  std::vector<std::uint8_t> window_;
+  std::uint64_t start_ = 0;
+};
+
 // Reads the index and the fragments' sample tables. Throws Malformed when there is no usable
 // index; a fragment cut short ends the samples.
 Layout readLayout(int fd, std::uint64_t fileSize, const std::filesystem::path& path) {
   std::optional<Layout> layout;
+  WindowedFile file(fd, path);
   std::uint64_t at = 0;
   while (at + 8 <= fileSize) {
-    const std::vector<std::uint8_t> head = readAt(fd, at, 16, path);
+    const std::vector<std::uint8_t> head = file.read(at, 16);
     if (head.size() < 8) break;
     Reader header(head.data(), head.size());
     std::uint64_t boxSize = header.read(4);
@@ -260,12 +288,12 @@ Layout readLayout(int fd, std::uint64_t fileSize, const std::filesystem::path& p
     const bool whole = boxSize <= fileSize - at;
     if (type == "moov") {
       if (!whole) throw Malformed{"the index is cut short"};
-      const auto movie = readAt(fd, at + headerSize, static_cast<std::size_t>(boxSize - headerSize), path);
+      const auto movie = file.read(at + headerSize, static_cast<std::size_t>(boxSize - headerSize));
       layout.emplace();
       layout->track = readTrack(movie);
     } else if (type == "moof") {
       if (!layout || !whole) break;
-      const auto moof = readAt(fd, at + headerSize, static_cast<std::size_t>(boxSize - headerSize), path);
+      const auto moof = file.read(at + headerSize, static_cast<std::size_t>(boxSize - headerSize));
       Samples& samples = layout->samples;
       const std::size_t kept = samples.sizes.size();
       const std::size_t keptRuns = samples.runs.size();
