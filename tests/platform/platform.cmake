@@ -2,6 +2,7 @@ velto_add_test(platform_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/dsp/RealFFTTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sys/ChannelTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/sys/SignposterTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sys/SystemLogTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sys/UuidTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/text/DoubleTextTest.cpp
