@@ -44,7 +44,8 @@ ModelBuilder dcSegmentationModel() {
   return model;
 }
 
-ModelBuilder echoOfflineSegmentationModel(std::int64_t offset, std::int64_t classes, EchoOutput output) {
+ModelBuilder echoOfflineSegmentationModel(std::int64_t offset, std::int64_t classes, EchoOutput output,
+                                          std::optional<std::int64_t> fixedBatch) {
   const bool firstWindowOnly = output == EchoOutput::twoDimensional || output == EchoOutput::rankFour;
   const int64_t windows = output == EchoOutput::rankFour ? 2 : 1;
   const int64_t count = windows * kOfflineFrames * classes;
@@ -57,7 +58,7 @@ ModelBuilder echoOfflineSegmentationModel(std::int64_t offset, std::int64_t clas
   if (output == EchoOutput::rankFour) shape = {1, 2, kOfflineFrames, classes};
 
   ModelBuilder model("Segmentation");
-  model.input("audio", ElementType::float32, {-1, 1, kOfflineWindowSamples})
+  model.input("audio", ElementType::float32, {fixedBatch.value_or(-1), 1, kOfflineWindowSamples})
       .output(name, ElementType::float32, shape);
   if (firstWindowOnly) {
     model.initializer("echoStarts", int64s({0, offset}))

@@ -36,10 +36,11 @@ enum class EchoOutput {
 };
 
 // "Segmentation" whose scores are the audio's values from sample `offset` on, frame after frame,
-// class after class (C = `classes`).
+// class after class (C = `classes`). `fixedBatch` fixes the input's first dimension.
 // REQUIRES: offset plus the values taken is at most 160,000.
 ModelBuilder echoOfflineSegmentationModel(std::int64_t offset, std::int64_t classes = 7,
-                                          EchoOutput output = EchoOutput::segments);
+                                          EchoOutput output = EchoOutput::segments,
+                                          std::optional<std::int64_t> fixedBatch = std::nullopt);
 
 // "FBank": "audio" [1, 1, 160000] → "fbank_features" [1, 1, 1, 589], the frame levels.
 ModelBuilder fbankModel();

@@ -42,6 +42,10 @@ class OfflineSegmentationProcessor {
   OfflineSegmentationProcessor(const OfflineSegmentationProcessor&) = delete;
   OfflineSegmentationProcessor& operator=(const OfflineSegmentationProcessor&) = delete;
 
+  // The pool of model inputs: "offline_segmentation_audio_<windows>_<samples per window>" per batch
+  // size, and "offline_segmentation_warmup_<samples per window>".
+  ANEMemoryOptimizer& memoryOptimizer() { return memoryOptimizer_; }
+
   // The local speakers of each powerset class, by class.
   static const std::vector<std::vector<std::int64_t>>& powerset();
 
