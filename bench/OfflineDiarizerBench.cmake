@@ -1,0 +1,3 @@
+velto_add_benchmark(bench_offline_diarizer
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/OfflineSegmentationBench.cpp
+  LIBS tesselaudio test_support)
