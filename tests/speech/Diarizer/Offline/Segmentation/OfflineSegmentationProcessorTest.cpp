@@ -1,5 +1,6 @@
 #include "speech/Diarizer/Offline/Segmentation/OfflineSegmentationProcessor.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -390,6 +391,27 @@ TEST_F(OfflineSegmentationProcessorTest, WritesStatisticsAndOneProfilingLine) {
   EXPECT_TRUE(logged("Empty-class probability on speech frames: avg="));
   EXPECT_TRUE(logged(profiling.substr(12, profiling.size() - 13)));
   EXPECT_EQ(std::count(all.begin(), all.end(), "Chunk 0 speaker frame counts: [589, 0, 0]"), 1);
+}
+
+TEST_F(OfflineSegmentationProcessorTest, UnwritableStandardErrorIsLoggedAndTheResultStillReturned) {
+  const auto model = load(testsupport::dcSegmentationModel());
+  const int saved = ::dup(STDERR_FILENO);
+  const int readOnly = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(saved, 0);
+  ASSERT_GE(readOnly, 0);
+  ::dup2(readOnly, STDERR_FILENO);
+  SegmentationOutput output;
+  EXPECT_NO_THROW(output = run(ArrayAudioSampleSource(ramp(20000)), *model));
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  ::close(readOnly);
+
+  EXPECT_EQ(output.numChunks, 1);
+  const auto records = log_.records();
+  EXPECT_TRUE(std::any_of(records.begin(), records.end(), [](const auto& r) {
+    return r.category == "OfflineSegmentation" &&
+           r.message == "Failed to write profiling log: Bad file descriptor";
+  }));
 }
 
 TEST_F(OfflineSegmentationProcessorTest, FailedWarmUpIsLoggedAndSegmentationGoesOn) {
