@@ -8,12 +8,6 @@
 namespace testsupport {
 namespace {
 
-TensorValue int64s(std::vector<int64_t> values) {
-  TensorValue tensor{ElementType::int64, {static_cast<int64_t>(values.size())}, {}};
-  for (int64_t v : values) tensor.values.push_back(static_cast<double>(v));
-  return tensor;
-}
-
 void declareSegmentationInput(ModelBuilder& model) {
   model.input("audio", ElementType::float32, {1, 1, kDiarizerChunkSamples});
 }
@@ -26,8 +20,8 @@ void declareEmbeddingInputs(ModelBuilder& model) {
 // `input` flattened (rows after one another), at `positions`, named `name`.
 void gatherFlat(ModelBuilder& model, const std::string& input, const std::vector<int64_t>& positions,
                 const std::string& name) {
-  model.initializer(name + "Flat", int64s({-1}))
-      .initializer(name + "Positions", int64s(positions))
+  model.initializer(name + "Flat", TensorValue::int64s({-1}))
+      .initializer(name + "Positions", TensorValue::int64s(positions))
       .node("Reshape", {input, name + "Flat"}, {name + "Values"})
       .node("Gather", {name + "Values", name + "Positions"}, {name}, {Attribute("axis", 0)});
 }
@@ -35,9 +29,9 @@ void gatherFlat(ModelBuilder& model, const std::string& input, const std::vector
 // Row 0 of a [rows, columns] input at `positions`, named `name`.
 void gatherRow0(ModelBuilder& model, const std::string& input, const std::vector<int64_t>& positions,
                 const std::string& name) {
-  model.initializer(name + "Row0Starts", int64s({0}))
-      .initializer(name + "Row0Ends", int64s({1}))
-      .initializer(name + "Row0Axes", int64s({0}))
+  model.initializer(name + "Row0Starts", TensorValue::int64s({0}))
+      .initializer(name + "Row0Ends", TensorValue::int64s({1}))
+      .initializer(name + "Row0Axes", TensorValue::int64s({0}))
       .node("Slice", {input, name + "Row0Starts", name + "Row0Ends", name + "Row0Axes"},
             {name + "Row0"});
   gatherFlat(model, name + "Row0", positions, name);
@@ -50,7 +44,7 @@ ModelBuilder failingModel(const std::string& name, const std::function<void(Mode
   declare(model);
   // Seven values fit no input of these models.
   model.output(output, ElementType::float32, std::move(outputShape))
-      .initializer("impossibleShape", int64s({7}))
+      .initializer("impossibleShape", TensorValue::int64s({7}))
       .node("Reshape", {firstInput, "impossibleShape"}, {output});
   return model;
 }
@@ -65,10 +59,10 @@ ModelBuilder echoSegmentationModel(std::int64_t offset, std::vector<std::int64_t
   ModelBuilder model("pyannote_segmentation");
   declareSegmentationInput(model);
   model.output(outputName, ElementType::float32, outputShape)
-      .initializer("echoStarts", int64s({offset}))
-      .initializer("echoEnds", int64s({offset + count}))
-      .initializer("echoAxes", int64s({2}))
-      .initializer("echoShape", int64s(outputShape))
+      .initializer("echoStarts", TensorValue::int64s({offset}))
+      .initializer("echoEnds", TensorValue::int64s({offset + count}))
+      .initializer("echoAxes", TensorValue::int64s({2}))
+      .initializer("echoShape", TensorValue::int64s(outputShape))
       .node("Slice", {"audio", "echoStarts", "echoEnds", "echoAxes"}, {"echo"})
       // A zero in the shape means zero frames, not "keep the input's dimension".
       .node("Reshape", {"echo", "echoShape"}, {outputName}, {Attribute("allowzero", 1)});
@@ -98,7 +92,7 @@ ModelBuilder probeEmbeddingModel(std::vector<std::int64_t> waveformPositions,
                                 std::vector<double>(zeros, 0.0)});
     parts.push_back("zeros");
   }
-  model.initializer("outputShape", int64s({1, outputLength}))
+  model.initializer("outputShape", TensorValue::int64s({1, outputLength}))
       .node("Concat", parts, {"probes"}, {Attribute("axis", 0)})
       .node("Reshape", {"probes", "outputShape"}, {outputName});
   return model;

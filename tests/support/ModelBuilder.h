@@ -36,6 +36,11 @@ struct TensorValue {
   std::vector<int64_t> dims;
   std::vector<double> values;
   std::vector<std::string> strings = {};
+
+  // A one-dimensional int64 tensor of `values` (shapes, axes, slice bounds).
+  static TensorValue int64s(const std::vector<int64_t>& values) {
+    return {ElementType::int64, {static_cast<int64_t>(values.size())}, {values.begin(), values.end()}, {}};
+  }
 };
 
 // One node attribute.

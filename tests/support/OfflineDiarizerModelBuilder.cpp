@@ -7,12 +7,6 @@
 namespace testsupport {
 namespace {
 
-TensorValue int64s(std::vector<int64_t> values) {
-  TensorValue tensor{ElementType::int64, {static_cast<int64_t>(values.size())}, {}};
-  for (int64_t v : values) tensor.values.push_back(static_cast<double>(v));
-  return tensor;
-}
-
 TensorValue floats(std::vector<int64_t> dims, std::vector<double> values) {
   return {ElementType::float32, std::move(dims), std::move(values)};
 }
@@ -21,10 +15,10 @@ constexpr int64_t kFramedSamples = kOfflineFrames * kOfflineSamplesPerFrame;
 
 // Adds "levels" [B, 589, 1]: the mean of each frame's 271 samples of "audio" [B, 1, 160000].
 void frameLevels(ModelBuilder& model) {
-  model.initializer("framedStarts", int64s({0}))
-      .initializer("framedEnds", int64s({kFramedSamples}))
-      .initializer("framedAxes", int64s({2}))
-      .initializer("framedShape", int64s({-1, kOfflineFrames, kOfflineSamplesPerFrame}))
+  model.initializer("framedStarts", TensorValue::int64s({0}))
+      .initializer("framedEnds", TensorValue::int64s({kFramedSamples}))
+      .initializer("framedAxes", TensorValue::int64s({2}))
+      .initializer("framedShape", TensorValue::int64s({-1, kOfflineFrames, kOfflineSamplesPerFrame}))
       .node("Slice", {"audio", "framedStarts", "framedEnds", "framedAxes"}, {"framed"})
       .node("Reshape", {"framed", "framedShape"}, {"frames"})
       .node("ReduceMean", {"frames"}, {"levels"}, {Attribute("axes", std::vector<int64_t>{2}), Attribute("keepdims", 1)});
@@ -61,15 +55,15 @@ ModelBuilder echoOfflineSegmentationModel(std::int64_t offset, std::int64_t clas
   model.input("audio", ElementType::float32, {fixedBatch.value_or(-1), 1, kOfflineWindowSamples})
       .output(name, ElementType::float32, shape);
   if (firstWindowOnly) {
-    model.initializer("echoStarts", int64s({0, offset}))
-        .initializer("echoEnds", int64s({1, offset + count}))
-        .initializer("echoAxes", int64s({0, 2}));
+    model.initializer("echoStarts", TensorValue::int64s({0, offset}))
+        .initializer("echoEnds", TensorValue::int64s({1, offset + count}))
+        .initializer("echoAxes", TensorValue::int64s({0, 2}));
   } else {
-    model.initializer("echoStarts", int64s({offset}))
-        .initializer("echoEnds", int64s({offset + count}))
-        .initializer("echoAxes", int64s({2}));
+    model.initializer("echoStarts", TensorValue::int64s({offset}))
+        .initializer("echoEnds", TensorValue::int64s({offset + count}))
+        .initializer("echoAxes", TensorValue::int64s({2}));
   }
-  model.initializer("echoShape", int64s(shape))
+  model.initializer("echoShape", TensorValue::int64s(shape))
       .node("Slice", {"audio", "echoStarts", "echoEnds", "echoAxes"}, {"echo"})
       .node("Reshape", {"echo", "echoShape"}, {name});
   return model;
@@ -80,7 +74,7 @@ ModelBuilder fbankModel() {
   model.input("audio", ElementType::float32, {1, 1, kOfflineWindowSamples})
       .output("fbank_features", ElementType::float32, {1, 1, 1, kOfflineFrames});
   frameLevels(model);
-  model.initializer("featureShape", int64s({1, 1, 1, kOfflineFrames}))
+  model.initializer("featureShape", TensorValue::int64s({1, 1, 1, kOfflineFrames}))
       .node("Reshape", {"levels", "featureShape"}, {"fbank_features"});
   return model;
 }
@@ -92,8 +86,8 @@ ModelBuilder embeddingModel() {
   model.input("fbank_features", ElementType::float32, {1, 1, 1, kOfflineFrames})
       .input("weights", ElementType::float32, {1, kOfflineFrames})
       .output("embedding", ElementType::float32, {1, kEmbeddingDimension})
-      .initializer("rowShape", int64s({1, kOfflineFrames}))
-      .initializer("frameAxis", int64s({1}))
+      .initializer("rowShape", TensorValue::int64s({1, kOfflineFrames}))
+      .initializer("frameAxis", TensorValue::int64s({1}))
       .initializer("firstAxis", floats({1, kEmbeddingDimension}, first))
       .node("Reshape", {"fbank_features", "rowShape"}, {"featureRow"})
       .node("Mul", {"featureRow", "weights"}, {"weightedFeatures"})
@@ -128,12 +122,12 @@ ModelBuilder pairDifferencePldaRhoModel(std::optional<std::int64_t> fixedBatch) 
   model.input("embeddings", ElementType::float32, {batch, kEmbeddingDimension})
       .output("rho", ElementType::float32, {batch, kRhoDimension})
       .initializer("projection", floats({kEmbeddingDimension, kRhoDimension}, projection))
-      .initializer("columnStarts", int64s({0}))
-      .initializer("columnEnds", int64s({1}))
-      .initializer("columnAxes", int64s({1}))
+      .initializer("columnStarts", TensorValue::int64s({0}))
+      .initializer("columnEnds", TensorValue::int64s({1}))
+      .initializer("columnAxes", TensorValue::int64s({1}))
       .initializer("zero", floats({1}, {0.0}))
       .initializer("one", floats({1}, {1.0}))
-      .initializer("rowAxis", int64s({0}))
+      .initializer("rowAxis", TensorValue::int64s({0}))
       .initializer("lastColumn", floats({1, kRhoDimension}, last))
       .node("MatMul", {"embeddings", "projection"}, {"differences"})
       // One per row, summed over the rows: the batch size, put in the last column.
