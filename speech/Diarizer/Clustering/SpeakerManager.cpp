@@ -4,6 +4,8 @@
 #include <limits>
 #include <utility>
 
+#include <fmt/format.h>
+
 #include "platform/dsp/VectorOps.h"
 #include "platform/sys/Uuid.h"
 #include "platform/text/DoubleText.h"
@@ -275,6 +277,143 @@ std::optional<Speaker> SpeakerManager::getSpeaker(const std::string& id) const {
   const auto it = speakerDatabase_.find(id);
   if (it == speakerDatabase_.end()) return std::nullopt;
   return it->second;
+}
+
+void SpeakerManager::makeSpeakerPermanent(const std::string& id) {
+  const auto it = speakerDatabase_.find(id);
+  if (it == speakerDatabase_.end()) {
+    logger_.warning("Failed to mark speaker " + id + " as permanent (speaker not found).");
+    return;
+  }
+  logger_.info("Marking speaker " + id + " as permanent.");
+  it->second.isPermanent = true;
+}
+
+void SpeakerManager::revokePermanence(const std::string& from) {
+  const auto it = speakerDatabase_.find(from);
+  if (it == speakerDatabase_.end()) {
+    logger_.warning("Failed to revoke permanence from speaker " + from + " (speaker not found).");
+    return;
+  }
+  logger_.info("Revoking permanence from speaker " + from + ".");
+  it->second.isPermanent = false;
+}
+
+void SpeakerManager::resetPermanentFlags() {
+  for (auto& [id, speaker] : speakerDatabase_) speaker.isPermanent = false;
+}
+
+void SpeakerManager::mergeSpeaker(const std::string& source, const std::string& into,
+                                  const std::optional<std::string>& mergedName, bool stopIfPermanent) {
+  if (source == into) return;
+  const auto from = speakerDatabase_.find(source);
+  const auto to = speakerDatabase_.find(into);
+  if (from == speakerDatabase_.end() || to == speakerDatabase_.end()) return;
+  if (stopIfPermanent && from->second.isPermanent) return;
+  to->second.mergeWith(from->second, mergedName);
+  speakerDatabase_.erase(from);
+}
+
+std::vector<SpeakerManager::MergePair> SpeakerManager::findMergeablePairs(std::optional<float> speakerThreshold,
+                                                                          bool excludeIfBothPermanent) const {
+  const float threshold = speakerThreshold.value_or(speakerThreshold_);
+  std::vector<const Speaker*> speakers;
+  speakers.reserve(speakerDatabase_.size());
+  for (const auto& [id, speaker] : speakerDatabase_) speakers.push_back(&speaker);
+  std::vector<MergePair> pairs;
+  for (std::size_t i = 0; i < speakers.size(); ++i) {
+    for (std::size_t j = i + 1; j < speakers.size(); ++j) {
+      const Speaker& a = *speakers[i];
+      const Speaker& b = *speakers[j];
+      if (excludeIfBothPermanent && a.isPermanent && b.isPermanent) {
+        logger_.info("findMergeablePairs: Skipping " + a.id + " and " + b.id + " as both are permanent");
+        continue;
+      }
+      if (SpeakerUtilities::cosineDistance(a.currentEmbedding, b.currentEmbedding) < threshold) {
+        pairs.push_back(b.isPermanent ? MergePair{a.id, b.id} : MergePair{b.id, a.id});
+      }
+    }
+  }
+  return pairs;
+}
+
+void SpeakerManager::removeSpeaker(const std::string& id, bool keepIfPermanent) {
+  const auto it = speakerDatabase_.find(id);
+  if (keepIfPermanent && it != speakerDatabase_.end() && it->second.isPermanent) {
+    logger_.warning("Failed to remove speaker: " + id + " (Speaker is permanent)");
+    return;
+  }
+  if (it == speakerDatabase_.end()) {
+    logger_.warning("Failed to remove speaker: " + id + " (Speaker not found)");
+    return;
+  }
+  speakerDatabase_.erase(it);
+  logger_.info("Removing speaker: " + id);
+}
+
+void SpeakerManager::removeSpeakersInactiveSince(double since, bool keepIfPermanent) {
+  for (auto it = speakerDatabase_.begin(); it != speakerDatabase_.end();) {
+    const Speaker& speaker = it->second;
+    if (speaker.updatedAt < since && !(keepIfPermanent && speaker.isPermanent)) {
+      logger_.info("Removing speaker " + speaker.id + " due to inactivity");
+      it = speakerDatabase_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void SpeakerManager::removeSpeakersInactiveFor(double seconds, bool keepIfPermanent) {
+  removeSpeakersInactiveSince(SpeakerClock::now() - seconds, keepIfPermanent);
+}
+
+void SpeakerManager::removeSpeakers(const std::function<bool(const Speaker&)>& where, bool keepIfPermanent) {
+  // The predicate sees a snapshot, so that it may look at the database without seeing removals.
+  const auto snapshot = speakerDatabase_;
+  for (const auto& [id, speaker] : snapshot) {
+    if (where(speaker) && !(keepIfPermanent && speaker.isPermanent)) {
+      speakerDatabase_.erase(id);
+      logger_.info("Removing speaker " + speaker.id + " based on predicate");
+    }
+  }
+}
+
+bool SpeakerManager::reassignSegment(platform::Uuid segmentId, const std::string& from, const std::string& to) {
+  const auto source = speakerDatabase_.find(from);
+  const auto destination = speakerDatabase_.find(to);
+  if (source == speakerDatabase_.end() || destination == speakerDatabase_.end()) {
+    logger_.warning("One or both speakers not found: from=" + from + ", to=" + to);
+    return false;
+  }
+  auto& history = source->second.rawEmbeddings;
+  const auto entry = std::find_if(history.begin(), history.end(),
+                                  [&](const RawEmbedding& raw) { return raw.segmentId == segmentId; });
+  if (entry == history.end()) {
+    logger_.warning("Segment " + segmentId.toString() + " not found in speaker " + from);
+    return false;
+  }
+  RawEmbedding moved = std::move(*entry);
+  history.erase(entry);
+  destination->second.rawEmbeddings.push_back(std::move(moved));
+  logger_.info("Reassigned segment " + segmentId.toString() + " from " + from + " to " + to);
+  return true;
+}
+
+SpeakerManager::GlobalSpeakerStats SpeakerManager::getGlobalSpeakerStats() const {
+  if (speakerDatabase_.empty()) return {};
+  GlobalSpeakerStats stats;
+  stats.totalSpeakers = static_cast<std::int64_t>(speakerDatabase_.size());
+  std::int64_t updates = 0;
+  for (const auto& [id, speaker] : speakerDatabase_) {
+    stats.totalDuration += speaker.duration;
+    updates += speaker.updateCount;
+    if (!speaker.rawEmbeddings.empty()) ++stats.speakersWithHistory;
+  }
+  const float confidence = static_cast<float>(updates) / static_cast<float>(stats.totalSpeakers) / 10.0f;
+  logger_.info(fmt::format("Global stats - Speakers: {}, Duration: {:.1f}s, Avg confidence: {:.2f}, With history: {}",
+                           stats.totalSpeakers, stats.totalDuration, confidence, stats.speakersWithHistory));
+  stats.averageConfidence = std::min(confidence, 1.0f);
+  return stats;
 }
 
 }  // namespace tesselaudio

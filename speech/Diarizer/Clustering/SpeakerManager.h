@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/sys/Uuid.h"
 #include "speech/Shared/AppLogger.h"
 #include "speech/Speaker/RawEmbedding.h"
 #include "speech/Speaker/Speaker.h"
@@ -39,6 +40,25 @@ class SpeakerManager {
   struct Lookup {
     std::optional<std::string> id;
     float distance;
+  };
+
+  // A proposed merge: speakerToMerge into destination.
+  struct MergePair {
+    std::string speakerToMerge;
+    std::string destination;
+
+    bool operator==(const MergePair&) const = default;
+  };
+
+  struct GlobalSpeakerStats {
+    std::int64_t totalSpeakers = 0;
+    // Seconds.
+    float totalDuration = 0;
+    // A tenth of the mean update count, at most 1.
+    float averageConfidence = 0;
+    std::int64_t speakersWithHistory = 0;
+
+    bool operator==(const GlobalSpeakerStats&) const = default;
   };
 
   SpeakerManager(float speakerThreshold, float embeddingThreshold, float minSpeechDuration,
@@ -100,6 +120,47 @@ class SpeakerManager {
   std::optional<Speaker> getSpeaker(const std::string& id) const;
   // The ids (not the display names), in ascending text order.
   std::vector<std::string> getCurrentSpeakerNames() const { return speakerIds(); }
+
+  // Maintenance. None of these changes the id counters, so ids of speakers removed or merged away
+  // are not handed out again; each logs what it did or refused.
+
+  // Sets or clears one speaker's protection against removal and merging away; an unknown id is
+  // only logged.
+  void makeSpeakerPermanent(const std::string& id);
+  void revokePermanence(const std::string& from);
+  void resetPermanentFlags();
+
+  // Folds speaker `source` into `into` (histories joined, durations and counts added, the name
+  // replaced when `mergedName` is given, the main embedding recomputed) and removes `source`.
+  // Nothing happens for equal or unknown ids, or a permanent source while stopIfPermanent is set.
+  void mergeSpeaker(const std::string& source, const std::string& into,
+                    const std::optional<std::string>& mergedName = std::nullopt, bool stopIfPermanent = true);
+
+  // The pairs of speakers whose main embeddings are closer than the threshold (the argument, else
+  // speakerThreshold), in id order: the later speaker goes into the earlier one, unless the later
+  // is permanent. Pairs of two permanent speakers are skipped while excludeIfBothPermanent is set.
+  // Merges nothing.
+  std::vector<MergePair> findMergeablePairs(std::optional<float> speakerThreshold = std::nullopt,
+                                            bool excludeIfBothPermanent = true) const;
+
+  // Removes one speaker unless it is permanent and keepIfPermanent is set.
+  void removeSpeaker(const std::string& id, bool keepIfPermanent = true);
+  // Removes the speakers last updated strictly before `since` (seconds since 2001-01-01 UTC), or
+  // more than `seconds` ago, keeping permanent ones while keepIfPermanent is set.
+  void removeSpeakersInactiveSince(double since, bool keepIfPermanent = true);
+  void removeSpeakersInactiveFor(double seconds, bool keepIfPermanent = true);
+  // Removes the speakers for which `where` holds (it sees every speaker), keeping permanent ones
+  // while keepIfPermanent is set.
+  void removeSpeakers(const std::function<bool(const Speaker&)>& where, bool keepIfPermanent);
+  void removeSpeakers(const std::function<bool(const Speaker&)>& where) { removeSpeakers(where, true); }
+
+  // Moves the first history entry of `segmentId` from speaker `from` to the end of speaker `to`'s
+  // history, unchanged; main embeddings, durations, counts and dates stay. False (and a warning)
+  // when a speaker or the segment is not found.
+  bool reassignSegment(platform::Uuid segmentId, const std::string& from, const std::string& to);
+
+  // Counts over the database, logged at info level; zeros and no line for an empty one.
+  GlobalSpeakerStats getGlobalSpeakerStats() const;
 
   const std::map<std::string, Speaker>& speakerDatabase() const { return speakerDatabase_; }
   // The numeric id the next new speaker receives, unless that id is already stored.
