@@ -247,4 +247,231 @@ std::optional<std::vector<float>> averageEmbeddings(const std::vector<RawEmbeddi
   return averageOf(history, [](const RawEmbedding& e) -> const std::vector<float>& { return e.embedding; });
 }
 
+namespace {
+
+// A speaker's chunk that passed the checks: its normalised embedding and the index of its clipped
+// clean intervals in the speaker's list of them.
+struct CleanEntry {
+  std::vector<float> embedding;
+  std::size_t slot;
+};
+
+// What one speaker's chunks left: clean intervals of every valid chunk, and the entries of the
+// chunks with enough clean speech.
+struct SpeakerChunks {
+  std::vector<std::vector<Interval>> chunkIntervals;
+  std::vector<CleanEntry> entries;
+};
+
+bool isEmpty(const Interval& interval) { return !(interval.first < interval.second); }
+
+std::map<std::string, std::vector<Interval>> segmentIntervals(const DiarizationResult& result) {
+  std::map<std::string, std::vector<Interval>> bySpeaker;
+  for (const auto& segment : result.segments) {
+    if (!(segment.startTimeSeconds < segment.endTimeSeconds)) continue;
+    bySpeaker[segment.speakerId].emplace_back(segment.startTimeSeconds, segment.endTimeSeconds);
+  }
+  return bySpeaker;
+}
+
+// The time each speaker of the chunk embeddings speaks while no other speaker does.
+std::map<std::string, std::vector<Interval>> cleanIntervals(const DiarizationResult& result) {
+  const auto segments = segmentIntervals(result);
+  std::map<std::string, std::vector<Interval>> clean;
+  for (const auto& chunk : *result.chunkEmbeddings) {
+    if (chunk.speakerId.empty() || clean.contains(chunk.speakerId)) continue;
+    std::vector<Interval> others;
+    for (const auto& [id, intervals] : segments) {
+      if (id != chunk.speakerId) others.insert(others.end(), intervals.begin(), intervals.end());
+    }
+    const auto own = segments.find(chunk.speakerId);
+    clean[chunk.speakerId] =
+        subtract(own == segments.end() ? std::vector<Interval>{} : merged(own->second), merged(std::move(others)));
+  }
+  return clean;
+}
+
+std::map<std::string, SpeakerChunks> collectChunks(const DiarizationResult& result, double minChunkCleanSpeech) {
+  const auto clean = cleanIntervals(result);
+  std::map<std::string, SpeakerChunks> bySpeaker;
+  for (const auto& chunk : *result.chunkEmbeddings) {
+    if (chunk.speakerId.empty()) continue;
+    const auto& embedding = chunk.embedding256;
+    if (!std::all_of(embedding.begin(), embedding.end(), [](float v) { return std::isfinite(v); })) continue;
+    if (!validateEmbedding(embedding, kQualityMagnitude)) continue;
+
+    std::vector<Interval> clipped;
+    double cleanDuration = 0;
+    for (const auto& [start, end] : clean.at(chunk.speakerId)) {
+      const Interval piece{std::max(chunk.startTimeSeconds, start), std::min(chunk.endTimeSeconds, end)};
+      if (isEmpty(piece)) continue;
+      clipped.push_back(piece);
+      cleanDuration += piece.second - piece.first;
+    }
+    // Every valid chunk shares time, whether or not it has enough clean speech for an entry.
+    auto& speaker = bySpeaker[chunk.speakerId];
+    speaker.chunkIntervals.push_back(std::move(clipped));
+    if (minChunkCleanSpeech > cleanDuration) continue;
+    speaker.entries.push_back({VDSPOperations::l2Normalize(embedding), speaker.chunkIntervals.size() - 1});
+  }
+  return bySpeaker;
+}
+
+// The entries close enough to the medoid, in order; none when two entries disagree.
+std::vector<const CleanEntry*> keepNearMedoid(const std::vector<CleanEntry>& entries, float maxDistanceToMedoid) {
+  const std::size_t n = entries.size();
+  if (n == 1) return {&entries[0]};
+  std::vector<std::vector<float>> distance(n, std::vector<float>(n, 0.0f));
+  for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t j = i + 1; j < n; ++j) {
+      distance[i][j] = distance[j][i] = cosineDistance(entries[i].embedding, entries[j].embedding);
+    }
+  }
+  if (n == 2) {
+    if (distance[0][1] <= maxDistanceToMedoid) return {&entries[0], &entries[1]};
+    return {};
+  }
+  std::size_t medoid = 0;
+  float smallest = kInfinity;
+  for (std::size_t i = 0; i < n; ++i) {
+    float sum = 0;
+    for (float d : distance[i]) sum += d;
+    if (sum < smallest) {
+      smallest = sum;
+      medoid = i;
+    }
+  }
+  std::vector<const CleanEntry*> kept;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (i == medoid || distance[medoid][i] <= maxDistanceToMedoid) kept.push_back(&entries[i]);
+  }
+  return kept;
+}
+
+std::vector<float> weightedSum(const std::vector<const CleanEntry*>& entries, const std::vector<float>& weights,
+                               std::size_t dimension) {
+  std::vector<float> sum(dimension, 0.0f);
+  for (std::size_t j = 0; j < entries.size() && j < weights.size(); ++j) {
+    for (std::size_t i = 0; i < dimension; ++i) sum[i] += weights[j] * entries[j]->embedding[i];
+  }
+  return sum;
+}
+
+// The speaker's clean embedding, or none when its chunks do not agree or hold too little speech.
+std::optional<std::vector<float>> cleanEmbedding(const std::string& id, const SpeakerChunks& chunks,
+                                                 double minTotalCleanSpeech, float maxDistanceToMedoid,
+                                                 double minConsensus, std::int64_t minChunks) {
+  const auto& entries = chunks.entries;
+  const std::size_t dimension = entries.front().embedding.size();
+  if (std::any_of(entries.begin(), entries.end(), [&](const CleanEntry& e) { return e.embedding.size() != dimension; })) {
+    logger().warning("Mixed embedding sizes for speaker " + id + "; skipping");
+    return std::nullopt;
+  }
+  const auto kept = keepNearMedoid(entries, maxDistanceToMedoid);
+  if (kept.empty() || static_cast<std::int64_t>(kept.size()) < minChunks) return std::nullopt;
+
+  const auto weights = sharedWeights(chunks.chunkIntervals);
+  float total = 0;
+  for (float w : weights) total += w;
+  std::vector<float> keptWeights;
+  float keptTotal = 0;
+  for (const CleanEntry* entry : kept) {
+    keptWeights.push_back(weights[entry->slot]);
+    keptTotal += weights[entry->slot];
+  }
+  if (minTotalCleanSpeech > keptTotal) return std::nullopt;
+  if (minConsensus * static_cast<double>(total) > keptTotal) return std::nullopt;
+  // Without any clean speech the weighted sum is all zeros, which is no embedding at all.
+  if (!(keptTotal > 0)) return std::nullopt;
+  return VDSPOperations::l2Normalize(weightedSum(kept, keptWeights, dimension));
+}
+
+}  // namespace
+
+std::vector<Interval> merged(std::vector<Interval> intervals) {
+  std::erase_if(intervals, isEmpty);
+  std::stable_sort(intervals.begin(), intervals.end(),
+                   [](const Interval& a, const Interval& b) { return a.first < b.first; });
+  std::vector<Interval> result;
+  for (const auto& interval : intervals) {
+    if (!result.empty() && interval.first <= result.back().second) {
+      result.back().second = std::max(result.back().second, interval.second);
+    } else {
+      result.push_back(interval);
+    }
+  }
+  return result;
+}
+
+std::vector<Interval> subtract(const std::vector<Interval>& a, const std::vector<Interval>& b) {
+  std::vector<Interval> result;
+  for (const auto& [start, end] : a) {
+    double cursor = start;
+    for (const auto& [bStart, bEnd] : b) {
+      if (!(cursor < bEnd && bStart < end)) continue;
+      if (cursor < bStart) result.emplace_back(cursor, bStart);
+      cursor = bEnd;
+    }
+    if (cursor < end) result.emplace_back(cursor, end);
+  }
+  return result;
+}
+
+std::vector<float> sharedWeights(const std::vector<std::vector<Interval>>& lists) {
+  struct Event {
+    double time;
+    bool isStart;
+    std::size_t list;
+  };
+  std::vector<Event> events;
+  for (std::size_t i = 0; i < lists.size(); ++i) {
+    for (const auto& [start, end] : lists[i]) {
+      if (!(start < end)) continue;
+      events.push_back({start, true, i});
+      events.push_back({end, false, i});
+    }
+  }
+  // At equal times ends come first, so that touching intervals never count as shared.
+  std::stable_sort(events.begin(), events.end(), [](const Event& a, const Event& b) {
+    if (a.time != b.time) return a.time < b.time;
+    return !a.isStart && b.isStart;
+  });
+  std::vector<double> weights(lists.size(), 0.0);
+  std::vector<std::size_t> active;
+  double previous = events.empty() ? 0 : events.front().time;
+  for (const auto& event : events) {
+    const double dt = event.time - previous;
+    if (dt > 0 && !active.empty()) {
+      for (std::size_t i : active) weights[i] += dt / static_cast<double>(active.size());
+    }
+    if (event.isStart) {
+      active.push_back(event.list);
+    } else if (const auto at = std::find(active.begin(), active.end(), event.list); at != active.end()) {
+      active.erase(at);
+    }
+    previous = event.time;
+  }
+  return {weights.begin(), weights.end()};
+}
+
+std::map<std::string, std::vector<float>> cleanEmbeddingsBySpeaker(const DiarizationResult& result,
+                                                                   double minChunkCleanSpeech,
+                                                                   double minTotalCleanSpeech,
+                                                                   float maxDistanceToMedoid,
+                                                                   double minConsensus, std::int64_t minChunks) {
+  if (!result.chunkEmbeddings || result.chunkEmbeddings->empty()) {
+    logger().warning("cleanEmbeddingsBySpeaker needs chunk embeddings; set exposeChunkEmbeddings = true");
+    return {};
+  }
+  std::map<std::string, std::vector<float>> embeddings;
+  for (const auto& [id, chunks] : collectChunks(result, minChunkCleanSpeech)) {
+    if (chunks.entries.empty()) continue;
+    if (auto embedding =
+            cleanEmbedding(id, chunks, minTotalCleanSpeech, maxDistanceToMedoid, minConsensus, minChunks)) {
+      embeddings[id] = std::move(*embedding);
+    }
+  }
+  return embeddings;
+}
+
 }  // namespace tesselaudio::SpeakerUtilities

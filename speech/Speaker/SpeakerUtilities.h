@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "platform/sys/Uuid.h"
+#include "speech/Diarizer/Core/DiarizationResult.h"
 #include "speech/Speaker/RawEmbedding.h"
 #include "speech/Speaker/Speaker.h"
 
@@ -175,5 +178,41 @@ HistoryMerge mergeSpeakers(const std::vector<RawEmbedding>& speaker1Raw, float s
 std::optional<std::vector<float>> averageEmbeddings(const std::vector<std::vector<float>>& embeddings);
 // The same over a history's embeddings.
 std::optional<std::vector<float>> averageEmbeddings(const std::vector<RawEmbedding>& history);
+
+// A stretch of time in seconds, (start, end); empty when start >= end (or either is NaN).
+using Interval = std::pair<double, double>;
+
+// The union of `intervals`: the non-empty ones sorted by start, overlapping or touching ones
+// joined.
+std::vector<Interval> merged(std::vector<Interval> intervals);
+
+// The parts of each interval of `a` that no interval of `b` covers, in order.
+// REQUIRES: `b` sorted and non-overlapping (as merged() gives it).
+std::vector<Interval> subtract(const std::vector<Interval>& a, const std::vector<Interval>& b);
+
+// Per list, the time its intervals cover, time covered by several lists at once split equally
+// among them; 0 for an empty list.
+std::vector<float> sharedWeights(const std::vector<std::vector<Interval>>& lists);
+
+// One robust embedding per speaker of a finished diarization, from its chunk embeddings (present
+// when the diarizer exposed them) and its segments, for enrolling known speakers:
+//   - a speaker's clean speech is the time it speaks while no other speaker does;
+//   - a chunk counts for its speaker when its embedding is finite, passes the quality check and
+//     its chunk holds at least minChunkCleanSpeech seconds of the speaker's clean speech;
+//   - chunks farther than maxDistanceToMedoid from the medoid of the speaker's chunks are dropped
+//     (two chunks: both must be that close);
+//   - the speaker is left out unless minChunks chunks remain, holding at least
+//     minTotalCleanSpeech seconds and a minConsensus share of the clean speech of all its valid
+//     chunks (time covered by several chunks is shared equally among them);
+//   - its embedding is the average of the remaining normalised chunk embeddings weighted by their
+//     clean speech, normalised.
+// Returns the embeddings by speaker id; empty, with a warning, without chunk embeddings. A
+// speaker whose chunk embeddings differ in length is left out with a warning, and one whose
+// remaining chunks hold no clean speech at all is left out whatever the thresholds.
+std::map<std::string, std::vector<float>> cleanEmbeddingsBySpeaker(const DiarizationResult& result,
+                                                                   double minChunkCleanSpeech,
+                                                                   double minTotalCleanSpeech,
+                                                                   float maxDistanceToMedoid,
+                                                                   double minConsensus, std::int64_t minChunks);
 
 }  // namespace tesselaudio::SpeakerUtilities
