@@ -303,10 +303,10 @@ std::map<std::string, SpeakerChunks> collectChunks(const DiarizationResult& resu
     std::vector<Interval> clipped;
     double cleanDuration = 0;
     for (const auto& [start, end] : clean.at(chunk.speakerId)) {
-      const Interval piece{std::max(chunk.startTimeSeconds, start), std::min(chunk.endTimeSeconds, end)};
-      if (isEmpty(piece)) continue;
-      clipped.push_back(piece);
-      cleanDuration += piece.second - piece.first;
+      const Interval inside{std::max(chunk.startTimeSeconds, start), std::min(chunk.endTimeSeconds, end)};
+      if (isEmpty(inside)) continue;
+      clipped.push_back(inside);
+      cleanDuration += inside.second - inside.first;
     }
     // Every valid chunk shares time, whether or not it has enough clean speech for an entry.
     auto& speaker = bySpeaker[chunk.speakerId];
