@@ -42,6 +42,18 @@ ModelBuilder misnamedPldaRho() {
   return model;
 }
 
+// "PldaRho" whose "rho" holds 64 values per row instead of 128.
+ModelBuilder shortPldaRho() {
+  ModelBuilder model("PldaRho");
+  model.input("embeddings", ElementType::float32, {-1, 256})
+      .output("rho", ElementType::float32, {-1, 64})
+      .initializer("starts", {ElementType::int64, {1}, {0}})
+      .initializer("ends", {ElementType::int64, {1}, {64}})
+      .initializer("axes", {ElementType::int64, {1}, {1}})
+      .node("Slice", {"embeddings", "starts", "ends", "axes"}, {"rho"});
+  return model;
+}
+
 std::vector<std::vector<float>> randomEmbeddings(std::size_t count, unsigned seed) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<float> value(-1.0f, 1.0f);
@@ -133,6 +145,9 @@ TEST_F(PLDATransformTest, ModelWithoutRhoOrWithFailingPredictionsFails) {
   EXPECT_EQ(failure([&] { transformWith(misnamedPldaRho()).transform(embeddings); }),
             "Processing failed: PldaRho model did not produce rho output");
   EXPECT_ANY_THROW(transformWith(failingPldaRho()).transform(embeddings));
+  // Too few values are refused rather than read past the output.
+  EXPECT_EQ(failure([&] { transformWith(shortPldaRho()).transform(embeddings); }),
+            "Processing failed: PldaRho output holds 64 values, expected 128");
 }
 
 TEST_F(PLDATransformTest, StopRequestedEndsTheTransform) {
