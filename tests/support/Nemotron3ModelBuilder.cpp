@@ -21,7 +21,7 @@ TensorValue int64s(std::vector<double> values) {
 double d(std::int64_t value) { return static_cast<double>(value); }
 
 // Adds the band scorer: `rows` [1, R, 512] → `out` [1, R, 8].
-void scoreRows(ModelBuilder& model, const std::string& rows, const std::string& out) {
+void scoreRows(ModelBuilder& model, const std::string& rows, const std::string& out, const Nemotron3BandScorer& scorer) {
   TensorValue band{ElementType::float32, {kNemotron3Dims, kNemotron3Speakers}, {}};
   band.values.assign(static_cast<std::size_t>(kNemotron3Dims * kNemotron3Speakers), 0.0);
   for (std::int64_t k = 0; k < kNemotron3Speakers; ++k) {
@@ -30,8 +30,9 @@ void scoreRows(ModelBuilder& model, const std::string& rows, const std::string& 
     }
   }
   model.initializer("band", band)
-      .initializer("theta", {ElementType::float32, {1}, {0.5}})
-      .initializer("alpha", {ElementType::float32, {1}, {4.0}})
+      .initializer("theta", {ElementType::float32, {kNemotron3Speakers},
+                             std::vector<double>(scorer.thresholds.begin(), scorer.thresholds.end())})
+      .initializer("alpha", {ElementType::float32, {1}, {scorer.alpha}})
       .node("MatMul", {rows, "band"}, {"bandMean"})
       .node("Sub", {"bandMean", "theta"}, {"margin"})
       .node("Mul", {"margin", "alpha"}, {"logit"})
@@ -52,7 +53,7 @@ void upsample(ModelBuilder& model, const Nemotron3ModelSizes& sizes, const std::
 }  // namespace
 
 ModelBuilder nemotron3FusedModel(const std::string& name, const Nemotron3ModelSizes& sizes,
-                                 Nemotron3FusedVariant variant) {
+                                 Nemotron3FusedVariant variant, const Nemotron3BandScorer& scorer) {
   using Variant = Nemotron3FusedVariant;
   const std::int64_t window = sizes.chunkEncFrames;
   const std::int64_t rows = sizes.packedFrames();
@@ -89,9 +90,27 @@ ModelBuilder nemotron3FusedModel(const std::string& name, const Nemotron3ModelSi
       .node("Add", {"afterFifo", "cacheFifoCapacity"}, {"chunkSource"})
       .node("Where", {"inFifo", "fifoSource", "chunkSource"}, {"laterSource"})
       .node("Where", {"inCache", "r", "laterSource"}, {"source"})
-      .node("Min", {"source", "lastRow"}, {"index"})
-      .node("Gather", {"full", "index"}, {"ordered"}, {Attribute("axis", 1)});
-  scoreRows(model, "ordered", "preds32");
+      .node("Min", {"source", "lastRow"}, {"index"});
+  std::string index = "index";
+  if (variant == Variant::alwaysFails) {
+    model.initializer("outOfRange", int32s({d(rows)})).node("Add", {"index", "outOfRange"}, {"brokenIndex"});
+    index = "brokenIndex";
+  } else if (scorer.failAboveCoreMel) {
+    model.initializer("coreBegin", int64s({d(scorer.coreMelBegin)}))
+        .initializer("coreEnd", int64s({d(scorer.coreMelEnd)}))
+        .initializer("melAxis", int64s({1}))
+        .initializer("failAbove", {ElementType::float32, {1}, {*scorer.failAboveCoreMel}})
+        .initializer("outOfRange", int32s({d(rows)}))
+        .initializer("inRange", int32s({0}))
+        .node("Slice", {"chunk", "coreBegin", "coreEnd", "melAxis"}, {"coreMel"})
+        .node("ReduceMax", {"coreMel"}, {"coreMax"}, {Attribute("keepdims", 0)})
+        .node("Greater", {"coreMax", "failAbove"}, {"tooLoud"})
+        .node("Where", {"tooLoud", "outOfRange", "inRange"}, {"failOffset"})
+        .node("Add", {"index", "failOffset"}, {"checkedIndex"});
+    index = "checkedIndex";
+  }
+  model.node("Gather", {"full", index}, {"ordered"}, {Attribute("axis", 1)});
+  scoreRows(model, "ordered", "preds32", scorer);
   upsample(model, sizes, "preds32", "hires32");
 
   std::string preds = "preds32";
@@ -118,13 +137,14 @@ ModelBuilder nemotron3FusedModel(const std::string& name, const Nemotron3ModelSi
   return model;
 }
 
-ModelBuilder nemotron3SplitModel(const std::string& name, const Nemotron3ModelSizes& sizes) {
+ModelBuilder nemotron3SplitModel(const std::string& name, const Nemotron3ModelSizes& sizes,
+                                 const Nemotron3BandScorer& scorer) {
   const std::int64_t rows = sizes.packedFrames();
   ModelBuilder model(name);
   model.input("packed", ElementType::float32, {1, rows, kNemotron3Dims})
       .input("attn_bias", ElementType::float32, {1, 1, 1, rows})
       .input("output_mask", ElementType::float32, {1, rows, 1});
-  scoreRows(model, "packed", "scored");
+  scoreRows(model, "packed", "scored", scorer);
   model.node("Mul", {"scored", "output_mask"}, {"speaker_preds"});
   upsample(model, sizes, "speaker_preds", "speaker_preds_10ms");
   model.output("speaker_preds", ElementType::float32, {1, rows, kNemotron3Speakers})

@@ -1,5 +1,6 @@
 #include "tests/support/SortformerModelBuilder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <random>
@@ -42,11 +43,8 @@ void writeMetadata(ModelBuilder& model, const SortformerModelSizes& sizes) {
 // Frequency range of each slot's chord, inside its quarter of the mel axis.
 constexpr double kBandEdges[4][2] = {{100, 680}, {820, 1580}, {1850, 3400}, {3900, 7500}};
 
-}  // namespace
-
-std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned seed, double sampleRate) {
-  const double low = kBandEdges[slot][0];
-  const double high = kBandEdges[slot][1];
+// A chord of tones 10 Hz apart from `low` to `high` Hz, about 0.1 RMS whatever the number of tones.
+std::vector<float> chordAudio(double low, double high, std::size_t samples, unsigned seed, double sampleRate) {
   std::mt19937 random(seed);
   std::uniform_real_distribution<double> phase(0, 2 * std::numbers::pi);
   std::vector<double> mix(samples, 0.0);
@@ -56,11 +54,30 @@ std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned s
     const double start = phase(random);
     for (std::size_t t = 0; t < samples; ++t) mix[t] += std::sin(start + step * static_cast<double>(t));
   }
-  // About 0.1 RMS whatever the number of tones.
-  const double amplitude = 0.1 * std::sqrt(2.0 / tones);
+  const double amplitude = 0.1 * std::sqrt(2.0 / std::max(tones, 1));
   std::vector<float> audio(samples);
   for (std::size_t t = 0; t < samples; ++t) audio[t] = static_cast<float>(mix[t] * amplitude);
   return audio;
+}
+
+// The Slaney mel scale: linear below 1 kHz, logarithmic above.
+constexpr double kSlaneyLogStep = 0.06875177742094912;  // ln(6.4) / 27
+
+double slaneyMel(double hz) { return hz < 1000 ? hz * 3 / 200 : 15 + std::log(hz / 1000) / kSlaneyLogStep; }
+
+double slaneyHz(double mel) { return mel < 15 ? mel * 200 / 3 : 1000 * std::exp(kSlaneyLogStep * (mel - 15)); }
+
+}  // namespace
+
+std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned seed, double sampleRate) {
+  return chordAudio(kBandEdges[slot][0], kBandEdges[slot][1], samples, seed, sampleRate);
+}
+
+std::vector<float> melBinsAudio(int firstBin, int lastBin, std::size_t samples, unsigned seed) {
+  // Bin b of the filterbank peaks at mel point b + 1 of 130 evenly spaced points.
+  const double top = slaneyMel(8000);
+  auto centre = [&](int bin) { return slaneyHz(top * (bin + 1) / 129.0); };
+  return chordAudio(centre(firstBin), centre(lastBin), samples, seed, 16000);
 }
 
 std::filesystem::path installSortformerBundle(const ModelBuilder& model,

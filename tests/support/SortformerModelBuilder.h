@@ -54,6 +54,12 @@ struct SortformerBandOracle {
 std::vector<float> sortformerBandAudio(int slot, std::size_t samples, unsigned seed = 1,
                                        double sampleRate = 16000);
 
+// Audio whose energy fills mel bins firstBin ... lastBin of the 128-bin Slaney mel axis over
+// 0–8 kHz at 16 kHz: a dense chord of tones 10 Hz apart from the centre of the first bin to the
+// centre of the last, about 0.1 RMS, with phases from `seed`.
+// REQUIRES: 0 <= firstBin <= lastBin < 128.
+std::vector<float> melBinsAudio(int firstBin, int lastBin, std::size_t samples, unsigned seed = 1);
+
 // Writes `model` into the models root `modelsRoot` where a finished download of the balanced
 // streaming model (balancedV2_1) leaves it, so that loading it from the hub asks the hub for
 // nothing. Returns the bundle's folder.
