@@ -9,6 +9,10 @@
 //   (264 cache frames + 300 popped = 564 frames) with the partial insertion lists.
 // BM_Nemotron3Compress_Baseline: the same selections made by fully sorting all scores. Target: at
 //   most 1.0 × the baseline.
+// BM_Nemotron3Stream: 60 s of audio fed to the streaming front end of the "low" preset in 20 ms
+//   pieces, each appended and followed by nextChunk(false), then the final drain.
+// BM_Nemotron3Stream_Baseline: the whole-buffer log-mel of the same 60 s, computed once. Target:
+//   at most 1.5 × the baseline's CPU time.
 
 #include <algorithm>
 #include <cstdint>
@@ -16,6 +20,7 @@
 #include <limits>
 #include <memory>
 #include <numeric>
+#include <random>
 #include <vector>
 
 #include <benchmark/benchmark.h>
@@ -24,6 +29,8 @@
 #include "speech/Diarizer/Nemotron3/Nemotron3Config.h"
 #include "speech/Diarizer/Nemotron3/Nemotron3Models.h"
 #include "speech/Diarizer/Nemotron3/Nemotron3StateUpdater.h"
+#include "speech/Diarizer/Nemotron3/Nemotron3StreamingFrontend.h"
+#include "speech/Shared/AudioMelSpectrogram.h"
 
 namespace tesselaudio {
 namespace {
@@ -169,6 +176,46 @@ void BM_Nemotron3Compress_Baseline(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_Nemotron3Compress_Baseline);
+
+constexpr std::size_t kStreamSamples = 960000;
+constexpr std::size_t kPieceSamples = 320;
+
+std::vector<float> minuteOfNoise() {
+  std::mt19937 random(7);
+  std::normal_distribution<float> value(0.0f, 0.1f);
+  std::vector<float> audio(kStreamSamples);
+  for (auto& sample : audio) sample = value(random);
+  return audio;
+}
+
+void BM_Nemotron3Stream(benchmark::State& state) {
+  const auto audio = minuteOfNoise();
+  Nemotron3StreamingFrontend frontend(Nemotron3Config::low());
+  for (auto _ : state) {
+    frontend.reset();
+    for (std::size_t at = 0; at < audio.size(); at += kPieceSamples) {
+      frontend.audio.insert(frontend.audio.end(), audio.begin() + static_cast<std::ptrdiff_t>(at),
+                            audio.begin() + static_cast<std::ptrdiff_t>(at + kPieceSamples));
+      frontend.samplesReceived += static_cast<std::int64_t>(kPieceSamples);
+      while (auto window = frontend.nextChunk(false)) benchmark::DoNotOptimize(window->features.data());
+    }
+    while (auto window = frontend.nextChunk(true)) benchmark::DoNotOptimize(window->features.data());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kStreamSamples));
+}
+BENCHMARK(BM_Nemotron3Stream)->Unit(benchmark::kMillisecond);
+
+void BM_Nemotron3Stream_Baseline(benchmark::State& state) {
+  const auto audio = minuteOfNoise();
+  AudioMelSpectrogram mel(16000, 128, 512, 160, 400, AudioMelSpectrogram::defaultPreemph, 1, 0x1p-24f,
+                          AudioMelSpectrogram::LogFloorMode::additive, false);
+  for (auto _ : state) {
+    auto features = mel.computeFlatTransposed(audio, 0.0f);
+    benchmark::DoNotOptimize(features.mel.data());
+  }
+  state.SetItemsProcessed(static_cast<std::int64_t>(state.iterations() * kStreamSamples));
+}
+BENCHMARK(BM_Nemotron3Stream_Baseline)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace tesselaudio

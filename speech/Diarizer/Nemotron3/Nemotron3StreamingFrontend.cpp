@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cassert>
+#include <span>
+
+#include "platform/dsp/VectorOps.h"
 
 namespace tesselaudio {
 namespace {
@@ -85,7 +88,10 @@ void Nemotron3StreamingFrontend::preEmphasise(std::int64_t from, std::int64_t to
   } else {
     assert(from - 1 >= audioStart);
   }
-  for (; k < count; ++k) y[k] = x[k] - preemph * x[static_cast<std::ptrdiff_t>(k) - 1];
+  if (k < count) {
+    platform::dsp::scaleAdd(std::span<const float>(x + k - 1, count - k), -preemph,
+                            std::span<const float>(x + k, count - k), std::span<float>(y + k, count - k));
+  }
 }
 
 void Nemotron3StreamingFrontend::trimAudio(std::int64_t keepFrom) {
