@@ -40,7 +40,7 @@ Nemotron3Diarizer::Nemotron3Diarizer(const Nemotron3Config& config, Nemotron3Mod
 
 Nemotron3ChunkResult Nemotron3Diarizer::chunkStep(std::span<const float> features, std::int64_t length,
                                                   std::int64_t leftOffset, std::int64_t rightOffset,
-                                                  StepTimings* timings) {
+                                                  PipelineProfile* profile) {
   const auto start = Clock::now();
   const auto out = config_.splitGraph ? models_.runSplit(features, length, state_, config_)
                                       : models_.run(features, length, state_, config_);
@@ -51,12 +51,12 @@ Nemotron3ChunkResult Nemotron3Diarizer::chunkStep(std::span<const float> feature
   const auto updateStart = Clock::now();
   auto result =
       updater_.update(state_, out.chunkEmbeddings, out.chunkLength, out.predictions, out.highResPredictions, lc, rc);
-  if (timings != nullptr) {
-    timings->inferenceSeconds += inference;
-    timings->inputPrepSeconds += out.inputPrepSeconds;
-    timings->predictSeconds += out.predictSeconds;
-    timings->readbackSeconds += out.readbackSeconds;
-    timings->stateUpdateSeconds += secondsSince(updateStart);
+  if (profile != nullptr) {
+    profile->inferenceSeconds += inference;
+    profile->inputPrepSeconds += out.inputPrepSeconds;
+    profile->predictSeconds += out.predictSeconds;
+    profile->readbackSeconds += out.readbackSeconds;
+    profile->stateUpdateSeconds += secondsSince(updateStart);
   }
   return result;
 }
@@ -87,11 +87,11 @@ Nemotron3Diarizer::CompleteResult Nemotron3Diarizer::processComplete(std::span<c
   const std::int64_t n = config_.numSpeakers;
 
   std::vector<float> output;
-  output.reserve(static_cast<std::size_t>(n * melLength));
+  // The last core rounds up to whole encoder frames.
+  output.reserve(static_cast<std::size_t>(n * (melLength + config_.subsamplingFactor)));
   Nemotron3FeatureLoader loader(config_, std::move(features.mel), melLength, frameTotal);
   const std::int64_t coreMel = config_.subsamplingFactor * config_.chunkLen;
   std::int64_t pos = 0;
-  StepTimings timings;
   for (;;) {
     platform::CancellationError::throwIfRequested(stop);
     const auto sliceStart = Clock::now();
@@ -103,7 +103,7 @@ Nemotron3Diarizer::CompleteResult Nemotron3Diarizer::processComplete(std::span<c
       output.resize(output.size() + static_cast<std::size_t>(skippedFrameCount(*window) * n), 0.0f);
       ++profile.skippedChunks;
     } else {
-      const auto result = chunkStep(window->features, window->length, window->leftOffset, window->rightOffset, &timings);
+      const auto result = chunkStep(window->features, window->length, window->leftOffset, window->rightOffset, &profile);
       const auto appendStart = Clock::now();
       output.insert(output.end(), result.probabilities.begin(), result.probabilities.end());
       profile.outputAppendSeconds += secondsSince(appendStart);
@@ -111,15 +111,10 @@ Nemotron3Diarizer::CompleteResult Nemotron3Diarizer::processComplete(std::span<c
     }
     pos = coreEnd;
   }
-  profile.inferenceSeconds = timings.inferenceSeconds;
-  profile.inputPrepSeconds = timings.inputPrepSeconds;
-  profile.predictSeconds = timings.predictSeconds;
-  profile.readbackSeconds = timings.readbackSeconds;
-  profile.stateUpdateSeconds = timings.stateUpdateSeconds;
   profile.totalSeconds = secondsSince(totalStart);
   lastProfile_ = profile;
 
-  // The last core rounds up to whole encoder frames; the frames past the buffer are cut.
+  // The frames past the buffer are cut.
   const std::int64_t frameCount = std::min(static_cast<std::int64_t>(output.size()) / n, frameTotal);
   output.resize(static_cast<std::size_t>(frameCount * n));
   return {std::move(output), frameCount};
@@ -137,7 +132,8 @@ std::vector<Nemotron3ChunkResult> Nemotron3Diarizer::processBufferedAudio(std::s
 }
 
 std::vector<Nemotron3ChunkResult> Nemotron3Diarizer::finishStream(std::stop_token stop) {
-  if (streamFinished_) return std::exchange(heldResults_, {});
+  // A drained stream offers no window, so calling again costs no model call; a drain that failed
+  // or was cancelled goes on where it stopped.
   streamFinished_ = true;
   return runChunks(true, std::move(stop));
 }

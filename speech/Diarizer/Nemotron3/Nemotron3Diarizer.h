@@ -77,8 +77,10 @@ class Nemotron3Diarizer {
   // keeps the results so far.
   std::vector<Nemotron3ChunkResult> processBufferedAudio(std::stop_token stop = {});
 
-  // Ends the stream and runs what is left; an empty list once the stream has ended. Never yields
-  // more frames in all than mel frames were computed. Errors as processBufferedAudio().
+  // Ends the stream and runs what is left; an empty list, without a model call, once it has all
+  // run. After a failed or cancelled call the next one hands out what was held back and goes on
+  // with the windows left. Never yields more frames in all than mel frames were computed. Errors
+  // as processBufferedAudio().
   std::vector<Nemotron3ChunkResult> finishStream(std::stop_token stop = {});
 
   // Empties state, front end and held-back results; keeps lastProfile().
@@ -106,16 +108,8 @@ class Nemotron3Diarizer {
   const Nemotron3StreamingState& state() const { return state_; }
 
  private:
-  struct StepTimings {
-    double inferenceSeconds = 0;
-    double inputPrepSeconds = 0;
-    double predictSeconds = 0;
-    double readbackSeconds = 0;
-    double stateUpdateSeconds = 0;
-  };
-
   Nemotron3ChunkResult chunkStep(std::span<const float> features, std::int64_t length, std::int64_t leftOffset,
-                                 std::int64_t rightOffset, StepTimings* timings = nullptr);
+                                 std::int64_t rightOffset, PipelineProfile* profile = nullptr);
   // The zeros a skipped chunk gives: as many frames as its state update would have returned.
   std::int64_t skippedFrameCount(const Nemotron3ChunkWindow& window) const;
   std::vector<Nemotron3ChunkResult> runChunks(bool final, std::stop_token stop);

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/sys/CancellationError.h"
 #include "speech/Diarizer/Nemotron3/Nemotron3FeatureLoader.h"
 #include "speech/Shared/AudioMelSpectrogram.h"
 #include "tests/support/Nemotron3ModelBuilder.h"
@@ -385,6 +386,29 @@ TEST_F(Nemotron3DiarizerTest, NanSamplesAndOddMasksDoNotCrash) {
   for (const auto& result : diarizer.processBufferedAudio()) frames += result.frameCount;
   for (const auto& result : diarizer.finishStream()) frames += result.frameCount;
   EXPECT_EQ(frames, 251);
+}
+
+TEST_F(Nemotron3DiarizerTest, CancellationLosesNothing) {
+  const auto config = Nemotron3Config::low();
+  Nemotron3Diarizer diarizer(config, load(config));
+  const auto audio = speaker(3, 40000);
+  diarizer.processComplete(audio);
+  const auto profile = diarizer.lastProfile();
+  std::stop_source stopped;
+  stopped.request_stop();
+  EXPECT_THROW(diarizer.processComplete(audio, std::nullopt, stopped.get_token()), platform::CancellationError);
+  EXPECT_EQ(diarizer.lastProfile(), profile);
+
+  diarizer.appendAudio(audio);
+  EXPECT_THROW(diarizer.processBufferedAudio(stopped.get_token()), platform::CancellationError);
+  EXPECT_THROW(diarizer.finishStream(stopped.get_token()), platform::CancellationError);
+  // The stream is closed, and the drain goes on where it stopped: (40,000 + 112) ÷ 160 + 1 frames.
+  diarizer.appendAudio(audio);
+  std::int64_t frames = 0;
+  for (const auto& result : diarizer.finishStream()) frames += result.frameCount;
+  EXPECT_EQ(frames, 251);
+  EXPECT_EQ(diarizer.streamedFrameCount(), 251);
+  EXPECT_TRUE(diarizer.finishStream().empty());
 }
 
 TEST(Nemotron3DiarizerSegmentsTest, ThresholdAndMinimumDuration) {
