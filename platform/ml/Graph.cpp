@@ -310,6 +310,8 @@ class GraphLoader {
     readOutputs(g);
     planReleases();
     graph_->slotCount_ = slots_.size();
+    producers_.resize(slots_.size());
+    graph_->producers_ = std::move(producers_);
     graph_->constants_.resize(slots_.size());
     graph_->slotSource_.assign(slots_.size(), Graph::kOwnValue);
     for (const auto& [outer, inner] : captures_) graph_->slotSource_[static_cast<size_t>(inner)] = outer;
@@ -388,6 +390,7 @@ class GraphLoader {
     }
     graph_->operatorTypes_.insert(node.opType);
     for (const auto& attribute : proto.attribute()) readAttribute(node, attribute);
+    checkOperatorVersion(node);
     checkTypeAttributes(node);
     for (const auto& name : proto.input()) {
       if (name.empty()) {
@@ -407,6 +410,8 @@ class GraphLoader {
       if (defined_.count(slot)) throw MLModelError::invalidModel(fmt::format("{} writes '{}' a second time.", node.label(), name));
       defined_.insert(slot);
       node.outputs.push_back(slot);
+      if (producers_.size() <= static_cast<size_t>(slot)) producers_.resize(static_cast<size_t>(slot) + 1);
+      producers_[static_cast<size_t>(slot)] = node.label();
     }
     if (node.op->check != nullptr) node.op->check(node);
     if (node.opType == "Constant") {
@@ -509,6 +514,7 @@ class GraphLoader {
   const onnx::GraphProto& proto_;
   std::filesystem::path folder_;
   int opset_ = 0;
+  std::vector<std::string> producers_;
   GraphLoader* parent_ = nullptr;
   int depth_ = 0;
   std::shared_ptr<Graph> graph_;
@@ -680,7 +686,24 @@ void Graph::execute(std::vector<Value>& values, const Frame* parent) const {
       }
       context.inputs.push_back(input);
     }
-    node.op->kernel(context);
+    try {
+      node.op->kernel(context);
+    } catch (const MLModelError& e) {
+      // A shape fault often starts at the node that made the input: name it beside the one that refused.
+      if (e.errorCode() != MLModelError::Code::generic || e.description().rfind(node.label() + ":", 0) != 0) throw;
+      std::string origins;
+      for (size_t k = 0; k < context.inputs.size(); ++k) {
+        const int slot = node.inputs[k];
+        if (context.inputs[k] == nullptr || slot < 0 || static_cast<size_t>(slot) >= producers_.size() ||
+            producers_[static_cast<size_t>(slot)].empty()) {
+          continue;
+        }
+        origins += fmt::format(" Input {} from node {} has shape {}.", k, producers_[static_cast<size_t>(slot)],
+                               shapeText(context.inputs[k]->shape()));
+      }
+      if (origins.empty()) throw;
+      throw MLModelError::generic(e.description() + origins);
+    }
     for (size_t k = 0; k < node.outputs.size(); ++k) {
       if (node.outputs[k] < 0) continue;
       Value output;

@@ -139,6 +139,7 @@ class Graph {
   std::vector<Value> constants_;    // per slot; empty where the value is not constant
   std::vector<bool> outputMovable_;  // per output: its own value, listed once, so it can be moved out
   std::vector<Node> nodes_;
+  std::vector<std::string> producers_;  // per slot: label of the node that writes it; empty for others
   std::vector<std::vector<int>> releaseAfter_;  // per node: slots nobody reads afterwards
   size_t slotCount_ = 0;
   std::map<std::string, std::string> metadata_;

@@ -72,6 +72,29 @@ inline int64_t normalizeAxis(const KernelContext& c, int64_t axis, int64_t rank)
   return axis < 0 ? axis + rank : axis;
 }
 
+// Axes given as the operator's `axes` input (newer operator sets): a 1-D int64 tensor.
+inline std::vector<int64_t> axesInput(const KernelContext& c, size_t index) {
+  const Tensor& axes = c.input(index);
+  if (axes.type() != ElementType::int64 || axes.rank() != 1) {
+    c.fail(fmt::format("takes axes as a 1-D int64 tensor, not {} of shape {}", elementTypeName(axes.type()), shapeText(axes.shape())));
+  }
+  return axes.integers();
+}
+
+// Each axis counted from the front; fails the node on one outside the rank or given twice.
+inline std::vector<int64_t> normalizeAxes(const KernelContext& c, const std::vector<int64_t>& axes, int64_t rank) {
+  std::vector<int64_t> result;
+  std::vector<bool> seen(static_cast<size_t>(std::max<int64_t>(rank, 0)), false);
+  for (int64_t a : axes) {
+    if (a < -rank || a >= rank) c.fail(fmt::format("axis {} is outside rank {}", a, rank));
+    const int64_t n = a < 0 ? a + rank : a;
+    if (seen[static_cast<size_t>(n)]) c.fail(fmt::format("names axis {} twice", a));
+    seen[static_cast<size_t>(n)] = true;
+    result.push_back(n);
+  }
+  return result;
+}
+
 inline std::vector<int64_t> denseStrides(const Shape& shape) {
   std::vector<int64_t> strides(shape.size(), 1);
   for (size_t i = shape.size(); i > 1; --i) strides[i - 2] = strides[i - 1] * shape[i - 1];

@@ -48,6 +48,13 @@ struct OperatorEntry {
   bool takesStrings = false;
 };
 
+// The newest ONNX operator set whose forms the kernels follow.
+constexpr int kNewestOperatorSet = 21;
+
+// Refuses, with MLModelError(invalidModel) naming the node, the operator and the version, a node
+// whose imported operator set this executor does not know or whose form at that version it lacks.
+void checkOperatorVersion(const Node& node);
+
 // The kernel of an ONNX operator of the default domain, or null when this executor lacks it.
 const OperatorEntry* findOperator(std::string_view opType);
 std::vector<std::string> supportedOperators();

@@ -61,7 +61,8 @@ Window poolWindow(const KernelContext& c, const Tensor& x, bool dilated) {
 template <bool Max>
 void poolKernel(KernelContext& c) {
   const Tensor& x = c.input(0);
-  const Window w = poolWindow(c, x, Max);
+  // AveragePool takes dilations from operator set 19 on.
+  const Window w = poolWindow(c, x, Max || c.opset >= 19);
   const size_t spatial = w.in.size();
   const bool countPad = c.node.intAttribute("count_include_pad", 0) != 0;
   const bool columnMajor = c.node.intAttribute("storage_order", 0) != 0;

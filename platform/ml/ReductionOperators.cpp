@@ -39,18 +39,23 @@ template <Reduction R>
 void reduceKernel(KernelContext& c) {
   const Tensor& x = c.input(0);
   const int64_t rank = x.rank();
-  // ReduceSum takes its axes as an input from operator set 13 on; the others as an attribute.
-  bool present = false;
-  std::vector<int64_t> axes = (R == Reduction::sum && c.opset >= 13) ? (c.hasInput(1) ? c.input(1).integers() : std::vector<int64_t>{})
-                                                                    : listFromInputOrAttribute(c, 99, "axes", &present);
+  // ReduceSum takes its axes as an input from operator set 13 on, the others from set 18 on; before
+  // that they are an attribute.
+  const bool axesAsInput = c.opset >= (R == Reduction::sum ? 13 : 18);
+  std::vector<int64_t> axes;
+  if (axesAsInput) {
+    if (c.hasInput(1)) axes = axesInput(c, 1);
+  } else if (const auto* attribute = c.node.intsAttribute("axes")) {
+    axes = *attribute;
+  }
   const bool keepDims = c.node.intAttribute("keepdims", 1) != 0;
-  const bool noopWithEmptyAxes = c.node.intAttribute("noop_with_empty_axes", 0) != 0;
+  const bool noopWithEmptyAxes = axesAsInput && c.node.intAttribute("noop_with_empty_axes", 0) != 0;
   if (axes.empty() && noopWithEmptyAxes) {
     c.outputs[0] = x;
     return;
   }
   std::vector<bool> reduced(static_cast<size_t>(rank), axes.empty());
-  for (int64_t a : axes) reduced[static_cast<size_t>(normalizeAxis(c, a, rank))] = true;
+  for (int64_t a : normalizeAxes(c, axes, rank)) reduced[static_cast<size_t>(a)] = true;
   Shape kept, outShape;
   int64_t reducedCount = 1;
   for (int64_t d = 0; d < rank; ++d) {

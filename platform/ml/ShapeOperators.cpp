@@ -256,7 +256,15 @@ void splitKernel(KernelContext& c) {
   const size_t parts = c.node.outputs.size();
   std::vector<int64_t> sizes = c.opset >= 13 ? (c.hasInput(1) ? c.input(1).integers() : std::vector<int64_t>{})
                                              : listFromInputOrAttribute(c, 1, "split");
-  if (sizes.empty()) {
+  const int64_t numOutputs = c.opset >= 18 ? c.node.intAttribute("num_outputs", 0) : 0;
+  if (numOutputs != 0) {
+    // From operator set 18 the parts are ceil(dim / n) long and the last takes what is left.
+    if (!sizes.empty()) c.fail("has both split sizes and num_outputs");
+    if (numOutputs < 0 || static_cast<size_t>(numOutputs) != parts) c.fail(fmt::format("has num_outputs {} but {} outputs", numOutputs, parts));
+    const int64_t chunk = (dim + numOutputs - 1) / numOutputs;
+    for (int64_t k = 0; k < numOutputs; ++k) sizes.push_back(std::clamp<int64_t>(dim - k * chunk, 0, chunk));
+  } else if (sizes.empty()) {
+    if (c.opset >= 18) c.fail("needs split sizes or num_outputs");
     if (parts == 0 || dim % static_cast<int64_t>(parts) != 0) c.fail(fmt::format("cannot split {} into {} equal parts", dim, parts));
     sizes.assign(parts, dim / static_cast<int64_t>(parts));
   }
@@ -628,10 +636,22 @@ void gatherElementsKernel(KernelContext& c) {
 void padKernel(KernelContext& c) {
   const Tensor& data = c.input(0);
   const int64_t rank = data.rank();
-  const std::vector<int64_t> pads = c.opset >= 11 ? c.input(1).integers() : requiredInts(c, "pads");
+  std::vector<int64_t> pads = c.opset >= 11 ? c.input(1).integers() : requiredInts(c, "pads");
+  // From operator set 18 an `axes` input says which axes the pads are for; the others stay as they are.
+  if (c.opset >= 18 && c.hasInput(3)) {
+    const auto axes = normalizeAxes(c, axesInput(c, 3), rank);
+    if (pads.size() != 2 * axes.size()) c.fail(fmt::format("has {} pads for {} axes", pads.size(), axes.size()));
+    std::vector<int64_t> full(static_cast<size_t>(2 * rank), 0);
+    for (size_t k = 0; k < axes.size(); ++k) {
+      full[static_cast<size_t>(axes[k])] = pads[k];
+      full[static_cast<size_t>(axes[k] + rank)] = pads[k + axes.size()];
+    }
+    pads = std::move(full);
+  }
   if (static_cast<int64_t>(pads.size()) != 2 * rank) c.fail(fmt::format("has {} pads for rank {}", pads.size(), rank));
   const std::string mode = c.node.stringAttribute("mode", "constant");
-  if (mode != "constant" && mode != "reflect" && mode != "edge") c.fail(fmt::format("has unknown mode '{}'", mode));
+  const bool knownMode = mode == "constant" || mode == "reflect" || mode == "edge" || (mode == "wrap" && c.opset >= 19);
+  if (!knownMode) c.fail(fmt::format("has unknown mode '{}'", mode));
   const size_t size = elementByteSize(data.type());
   std::vector<std::byte> fill(size);
   if (c.opset >= 11 && c.hasInput(2) && c.input(2).count() > 0) {
@@ -663,6 +683,8 @@ void padKernel(KernelContext& c) {
           break;
         } else if (mode == "edge") {
           source = std::clamp<int64_t>(source, 0, dim - 1);
+        } else if (mode == "wrap") {
+          source = ((source % dim) + dim) % dim;
         } else if (dim == 1) {
           source = 0;
         } else {
