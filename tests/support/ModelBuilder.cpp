@@ -142,6 +142,11 @@ ModelBuilder& ModelBuilder::node(const std::string& opType, std::vector<std::str
   return *this;
 }
 
+ModelBuilder& ModelBuilder::named(const std::string& nodeName) {
+  nodes_.back().name = nodeName;
+  return *this;
+}
+
 ModelBuilder& ModelBuilder::metadataProperty(const std::string& key, const std::string& value) {
   metadataProperties_[key] = value;
   return *this;
@@ -196,6 +201,7 @@ struct GraphWriter {
       auto* node = graph.add_node();
       node->set_op_type(planned.opType);
       node->set_domain(planned.domain);
+      if (!planned.name.empty()) node->set_name(planned.name);
       for (const auto& i : planned.inputs) node->add_input(i);
       for (const auto& o : planned.outputs) node->add_output(o);
       for (const auto& a : planned.attributes) fillAttribute(*node->add_attribute(), a);

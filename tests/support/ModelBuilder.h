@@ -93,6 +93,8 @@ class ModelBuilder {
   ModelBuilder& initializer(const std::string& name, TensorValue value);
   ModelBuilder& node(const std::string& opType, std::vector<std::string> inputs, std::vector<std::string> outputs,
                      std::vector<Attribute> attributes = {}, const std::string& domain = "");
+  // Names the node added last (nodes are unnamed otherwise).
+  ModelBuilder& named(const std::string& nodeName);
   // An entry of the ONNX file's own metadata properties.
   ModelBuilder& metadataProperty(const std::string& key, const std::string& value);
   // Members of metadata.json.
@@ -131,6 +133,7 @@ class ModelBuilder {
     std::string opType, domain;
     std::vector<std::string> inputs, outputs;
     std::vector<Attribute> attributes;
+    std::string name = {};
   };
 
   friend struct GraphWriter;  // writes subgraphs into their node's attribute
