@@ -96,9 +96,18 @@ ModelBuilder lseendToneModel(const LSEENDModelSizes& s, const LSEENDToneOracle& 
       .node("MatMul", {"frames", "bands"}, {"picked"})
       .node("Sub", {"picked", "theta"}, {"centred"})
       .node("Mul", {"centred", "alpha"}, {"scaled"})
-      .node("Sigmoid", {"scaled"}, {"probs"});
+      .node("Sigmoid", {"scaled"}, {oracle.failAtCounter ? "sigmoids" : "probs"});
   for (const auto& state : stateInputs(s)) {
     model.node("Add", {state.name, "one"}, {std::string(state.name) + "_new"});
+  }
+  if (oracle.failAtCounter) {
+    // A table of zeros with one entry per counter value below the limit; adding the entry leaves
+    // the probabilities as they are until the index runs out of the table.
+    model.initializer("counterTable", {ElementType::float32, {*oracle.failAtCounter},
+                                       std::vector<double>(static_cast<size_t>(*oracle.failAtCounter), 0.0)})
+        .node("Cast", {"enc_scale_new"}, {"counter"}, {Attribute("to", 7)})
+        .node("Gather", {"counterTable", "counter"}, {"counterEntry"})
+        .node("Add", {"sigmoids", "counterEntry"}, {"probs"});
   }
   if (config) model.creatorDefined("config", *config);
   return model;

@@ -45,6 +45,9 @@ struct LSEENDModelSizes {
 struct LSEENDToneOracle {
   float alpha = 1.0f;
   float theta = 0.0f;
+  // When set, the call whose "enc_scale_new" reaches this value fails, and so does every later one
+  // (a Gather indexed by the counter runs out of range): from a zeroed state, call number N.
+  std::optional<std::int64_t> failAtCounter = std::nullopt;
 };
 
 // The mel band that speaker s listens to, and the frequency in Hz at the centre of that band (of
