@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -23,9 +25,18 @@ inline std::vector<float> silence(double seconds) {
   return std::vector<float>(static_cast<std::size_t>(seconds * 16000), 0.0f);
 }
 
+// A tone at the speaker's band, faded in and out over 20 ms: an abrupt edge is a click that every
+// band hears for a frame.
 inline std::vector<float> tone(int speaker, double seconds, float amplitude = 0.3f) {
-  return testsupport::sine(testsupport::lseendSpeakerFrequency(speaker), 16000,
-                           static_cast<std::size_t>(seconds * 16000), amplitude);
+  auto samples = testsupport::sine(testsupport::lseendSpeakerFrequency(speaker), 16000,
+                                   static_cast<std::size_t>(seconds * 16000), amplitude);
+  const std::size_t ramp = std::min<std::size_t>(320, samples.size() / 2);
+  for (std::size_t i = 0; i < ramp; ++i) {
+    const float gain = 0.5f - 0.5f * std::cos(3.14159265f * static_cast<float>(i) / static_cast<float>(ramp));
+    samples[i] *= gain;
+    samples[samples.size() - 1 - i] *= gain;
+  }
+  return samples;
 }
 
 inline std::vector<float> joined(std::initializer_list<std::vector<float>> pieces) {
