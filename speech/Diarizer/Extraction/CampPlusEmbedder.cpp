@@ -1,0 +1,140 @@
+#include "speech/Diarizer/Extraction/CampPlusEmbedder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include <fmt/format.h>
+#include <fmt/ranges.h>
+
+#include "platform/ml/MLDictionaryFeatureProvider.h"
+#include "platform/ml/MLFeatureValue.h"
+#include "platform/ml/MLMultiArray.h"
+#include "platform/sys/CancellationError.h"
+#include "speech/ASR/Parakeet/ASRError.h"
+#include "speech/Shared/AudioConverter.h"
+
+namespace tesselaudio {
+namespace {
+
+using platform::MLMultiArray;
+using platform::MLMultiArrayDataType;
+
+// The 16-bit integer range the preprocessor expects its waveform in.
+constexpr float kWaveformScale = 32768.0f;
+constexpr float kNormFloor = 1e-9f;
+
+// platform/ml has no names for its element types; the shape message needs them.
+std::string typeName(MLMultiArrayDataType type) {
+  switch (type) {
+    case MLMultiArrayDataType::float16:
+      return "float16";
+    case MLMultiArrayDataType::float32:
+      return "float32";
+    case MLMultiArrayDataType::float64:
+      return "float64";
+    case MLMultiArrayDataType::int32:
+      return "int32";
+  }
+  return fmt::format("type {}", static_cast<int>(type));
+}
+
+std::shared_ptr<MLMultiArray> outputArray(const platform::MLFeatureProvider& outputs, const std::string& name) {
+  const auto value = outputs.featureValue(name);
+  return value ? value->multiArrayValue() : nullptr;
+}
+
+std::shared_ptr<MLMultiArray> waveformArray(const std::vector<float>& audio) {
+  auto waveform = std::make_shared<MLMultiArray>(std::vector<int64_t>{1, static_cast<int64_t>(audio.size())},
+                                                 MLMultiArrayDataType::float32);
+  auto* data = static_cast<float*>(waveform->dataPointer());
+  std::transform(audio.begin(), audio.end(), data, [](float sample) { return sample * kWaveformScale; });
+  return waveform;
+}
+
+// Removes each feature's mean over time, in place, through the array's own strides.
+void subtractUtteranceMean(MLMultiArray& features) {
+  if (features.dataType() != MLMultiArrayDataType::float32 || features.shape().size() != 3) {
+    throw ASRError::processingFailed(
+        fmt::format("CAM++ preprocessor features: expected float32 [1, T, 80], got {} [{}]",
+                    typeName(features.dataType()), fmt::join(features.shape(), ", ")));
+  }
+  const int64_t frames = features.shape()[1];
+  const int64_t bins = features.shape()[2];
+  if (frames <= 0) return;
+  const int64_t frameStride = features.strides()[1];
+  const int64_t binStride = features.strides()[2];
+  auto* data = static_cast<float*>(features.dataPointer());
+  for (int64_t f = 0; f < bins; ++f) {
+    float* bin = data + f * binStride;
+    double sum = 0;
+    for (int64_t t = 0; t < frames; ++t) sum += bin[t * frameStride];
+    const float mean = static_cast<float>(sum / static_cast<double>(frames));
+    for (int64_t t = 0; t < frames; ++t) bin[t * frameStride] -= mean;
+  }
+}
+
+std::vector<float> embeddingValues(const MLMultiArray& embedding) {
+  std::vector<float> values(static_cast<size_t>(embedding.count()));
+  if (values.empty()) return values;
+  if (embedding.dataType() == MLMultiArrayDataType::float32 && embedding.isContiguous()) {
+    std::memcpy(values.data(), embedding.dataPointer(), values.size() * sizeof(float));
+  } else {
+    for (int64_t i = 0; i < embedding.count(); ++i) values[static_cast<size_t>(i)] = embedding[i].floatValue();
+  }
+  return values;
+}
+
+void normalize(std::vector<float>& values) {
+  float sumOfSquares = 0;
+  for (float v : values) sumOfSquares += v * v;
+  const float norm = std::max(std::sqrt(sumOfSquares), kNormFloor);
+  for (float& v : values) v /= norm;
+}
+
+}  // namespace
+
+CampPlusEmbedder::CampPlusEmbedder(CampPlusModels models) : models_(std::move(models)) {}
+
+std::unique_ptr<CampPlusEmbedder> CampPlusEmbedder::load(const ProgressHandler& progressHandler,
+                                                         std::stop_token stop) {
+  const auto folder = CampPlusModels::download(false, progressHandler, stop);
+  platform::CancellationError::throwIfRequested(stop);
+  return std::make_unique<CampPlusEmbedder>(CampPlusModels::load(folder));
+}
+
+std::vector<float> CampPlusEmbedder::embed(const std::vector<float>& audio) const {
+  std::scoped_lock lock(mutex_);
+  const auto preprocessed = models_.preprocessor->prediction(platform::MLDictionaryFeatureProvider(
+      std::map<std::string, std::shared_ptr<MLMultiArray>>{{"waveform", waveformArray(audio)}}));
+  const auto features = outputArray(*preprocessed, "features");
+  if (!features) throw ASRError::processingFailed("CAM++ preprocessor produced no `features`");
+  subtractUtteranceMean(*features);
+
+  const auto outputs = models_.model->prediction(
+      platform::MLDictionaryFeatureProvider(std::map<std::string, std::shared_ptr<MLMultiArray>>{{"feats", features}}));
+  const auto embedding = outputArray(*outputs, "embedding");
+  if (!embedding) throw ASRError::processingFailed("CAM++ produced no `embedding`");
+  auto values = embeddingValues(*embedding);
+  normalize(values);
+  return values;
+}
+
+std::vector<float> CampPlusEmbedder::embed(const std::filesystem::path& audioURL) const {
+  const auto samples = AudioConverter().resampleAudioFile(audioURL);
+  return embed(samples);
+}
+
+float CampPlusEmbedder::cosine(const std::vector<float>& a, const std::vector<float>& b) {
+  const size_t n = std::min(a.size(), b.size());
+  float sum = 0;
+  for (size_t i = 0; i < n; ++i) sum += a[i] * b[i];
+  return sum;
+}
+
+}  // namespace tesselaudio
