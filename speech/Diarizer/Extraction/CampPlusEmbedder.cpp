@@ -49,12 +49,49 @@ std::shared_ptr<MLMultiArray> outputArray(const platform::MLFeatureProvider& out
   return value ? value->multiArrayValue() : nullptr;
 }
 
-std::shared_ptr<MLMultiArray> waveformArray(const std::vector<float>& audio) {
-  auto waveform = std::make_shared<MLMultiArray>(std::vector<int64_t>{1, static_cast<int64_t>(audio.size())},
-                                                 MLMultiArrayDataType::float32);
-  auto* data = static_cast<float*>(waveform->dataPointer());
-  std::transform(audio.begin(), audio.end(), data, [](float sample) { return sample * kWaveformScale; });
-  return waveform;
+// The scaled samples as [1, N] over `scratch`, which the array borrows for the call.
+std::shared_ptr<MLMultiArray> waveformArray(const std::vector<float>& audio, std::vector<float>& scratch) {
+  // One element at least: the array refuses a null pointer.
+  scratch.resize(std::max<size_t>(audio.size(), 1));
+  float* scaled = scratch.data();
+  for (size_t i = 0; i < audio.size(); ++i) scaled[i] = audio[i] * kWaveformScale;
+  const int64_t count = static_cast<int64_t>(audio.size());
+  return std::make_shared<MLMultiArray>(scratch.data(), std::vector<int64_t>{1, count}, MLMultiArrayDataType::float32,
+                                        std::vector<int64_t>{count, 1});
+}
+
+// Subtracts each bin's mean over time (summed in double precision); kUnitStride spares the
+// multiplications of the usual layout, bins adjacent.
+template <int64_t kUnitStride>
+void subtractMeans(float* data, int64_t frames, int64_t bins, int64_t frameStride, int64_t binStride) {
+  const int64_t step = kUnitStride ? kUnitStride : binStride;
+  std::vector<float> means(static_cast<size_t>(bins));
+  const auto mean = [&](double sum) { return static_cast<float>(sum / static_cast<double>(frames)); };
+  // Four bins at a time, each summed over time in its own register.
+  int64_t f = 0;
+  for (; f + 4 <= bins; f += 4) {
+    double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+    for (int64_t t = 0; t < frames; ++t) {
+      const float* at = data + t * frameStride + f * step;
+      s0 += at[0];
+      s1 += at[step];
+      s2 += at[2 * step];
+      s3 += at[3 * step];
+    }
+    means[static_cast<size_t>(f)] = mean(s0);
+    means[static_cast<size_t>(f + 1)] = mean(s1);
+    means[static_cast<size_t>(f + 2)] = mean(s2);
+    means[static_cast<size_t>(f + 3)] = mean(s3);
+  }
+  for (; f < bins; ++f) {
+    double sum = 0;
+    for (int64_t t = 0; t < frames; ++t) sum += data[t * frameStride + f * step];
+    means[static_cast<size_t>(f)] = mean(sum);
+  }
+  for (int64_t t = 0; t < frames; ++t) {
+    float* frame = data + t * frameStride;
+    for (int64_t f = 0; f < bins; ++f) frame[f * step] -= means[static_cast<size_t>(f)];
+  }
 }
 
 // Removes each feature's mean over time, in place, through the array's own strides.
@@ -70,12 +107,10 @@ void subtractUtteranceMean(MLMultiArray& features) {
   const int64_t frameStride = features.strides()[1];
   const int64_t binStride = features.strides()[2];
   auto* data = static_cast<float*>(features.dataPointer());
-  for (int64_t f = 0; f < bins; ++f) {
-    float* bin = data + f * binStride;
-    double sum = 0;
-    for (int64_t t = 0; t < frames; ++t) sum += bin[t * frameStride];
-    const float mean = static_cast<float>(sum / static_cast<double>(frames));
-    for (int64_t t = 0; t < frames; ++t) bin[t * frameStride] -= mean;
+  if (binStride == 1) {
+    subtractMeans<1>(data, frames, bins, frameStride, 1);
+  } else {
+    subtractMeans<0>(data, frames, bins, frameStride, binStride);
   }
 }
 
@@ -111,7 +146,7 @@ std::unique_ptr<CampPlusEmbedder> CampPlusEmbedder::load(const ProgressHandler& 
 std::vector<float> CampPlusEmbedder::embed(const std::vector<float>& audio) const {
   std::scoped_lock lock(mutex_);
   const auto preprocessed = models_.preprocessor->prediction(platform::MLDictionaryFeatureProvider(
-      std::map<std::string, std::shared_ptr<MLMultiArray>>{{"waveform", waveformArray(audio)}}));
+      std::map<std::string, std::shared_ptr<MLMultiArray>>{{"waveform", waveformArray(audio, waveform_)}}));
   const auto features = outputArray(*preprocessed, "features");
   if (!features) throw ASRError::processingFailed("CAM++ preprocessor produced no `features`");
   subtractUtteranceMean(*features);

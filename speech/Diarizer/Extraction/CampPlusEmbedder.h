@@ -53,6 +53,9 @@ class CampPlusEmbedder {
 
   // Serialises the embeddings.
   mutable std::mutex mutex_;
+  // Guarded by mutex_: the scaled waveform of the running call, kept to spare a large allocation
+  // per call; nothing read from it outlives the call.
+  mutable std::vector<float> waveform_;
 };
 
 }  // namespace tesselaudio
