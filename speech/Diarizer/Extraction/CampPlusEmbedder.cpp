@@ -28,6 +28,16 @@ using platform::MLMultiArrayDataType;
 // The 16-bit integer range the preprocessor expects its waveform in.
 constexpr float kWaveformScale = 32768.0f;
 constexpr float kNormFloor = 1e-9f;
+// A waveform buffer up to a minute of 16 kHz audio is kept for the next call; a longer one is freed.
+constexpr size_t kKeptWaveformSamples = 960000;
+
+// Frees the waveform buffer on the way out when it grew beyond what is worth keeping.
+struct WaveformTrim {
+  std::vector<float>& waveform;
+  ~WaveformTrim() {
+    if (waveform.capacity() > kKeptWaveformSamples) std::vector<float>().swap(waveform);
+  }
+};
 
 // platform/ml has no names for its element types; the shape message needs them.
 std::string typeName(MLMultiArrayDataType type) {
@@ -145,6 +155,7 @@ std::unique_ptr<CampPlusEmbedder> CampPlusEmbedder::load(const ProgressHandler& 
 
 std::vector<float> CampPlusEmbedder::embed(const std::vector<float>& audio) const {
   std::scoped_lock lock(mutex_);
+  const WaveformTrim trim{waveform_};
   const auto preprocessed = models_.preprocessor->prediction(platform::MLDictionaryFeatureProvider(
       std::map<std::string, std::shared_ptr<MLMultiArray>>{{"waveform", waveformArray(audio, waveform_)}}));
   const auto features = outputArray(*preprocessed, "features");

@@ -53,8 +53,8 @@ class CampPlusEmbedder {
 
   // Serialises the embeddings.
   mutable std::mutex mutex_;
-  // Guarded by mutex_: the scaled waveform of the running call, kept to spare a large allocation
-  // per call; nothing read from it outlives the call.
+  // Guarded by mutex_: the scaled waveform of the running call, kept (up to a minute of audio) to
+  // spare a large allocation per call; nothing read from it outlives the call.
   mutable std::vector<float> waveform_;
 };
 
