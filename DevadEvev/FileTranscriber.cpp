@@ -274,10 +274,8 @@ class RangeReader {
 
 // The Japanese transcriber for final results with time ranges, its models installed.
 std::shared_ptr<platform::SpeechTranscriber> makeTranscriber(const std::stop_token& stop) {
-  const auto locale = platform::SpeechTranscriber::supportedLocale("ja-JP");
-  if (!locale) throw Failure(Failure::unsupportedLocale);
   auto transcriber = std::make_shared<platform::SpeechTranscriber>(
-      *locale, platform::SpeechTranscriber::Options::finalWithAudioTimeRange());
+      LiveTranscriber::japaneseLocale(), platform::SpeechTranscriber::Options::finalWithAudioTimeRange());
   if (auto request = platform::AssetInventory::assetInstallationRequest(*transcriber)) {
     request->downloadAndInstall(stop);
   }

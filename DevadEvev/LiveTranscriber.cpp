@@ -5,10 +5,13 @@
 #include <utility>
 
 #include "DevadEvev/RecordingWriter.h"
+#include "speech/Shared/AppLogger.h"
+#include "speech/Shared/MLModelConfigurationUtils.h"
 #include "platform/audio/AudioInputNode.h"
 #include "platform/audio/PcmBuffer.h"
 #include "platform/dsp/VectorOps.h"
 #include "platform/speech/AssetInventory.h"
+#include "platform/speech/SpeechBackend.h"
 #include "platform/speech/SpeechAnalyzer.h"
 #include "platform/speech/SpeechTranscriber.h"
 #include "platform/sys/CancellationError.h"
@@ -25,7 +28,7 @@ constexpr std::uint32_t kOutputHeadroomFrames = 32;
 const char* failureText(LiveTranscriber::Failure::Code code) {
   switch (code) {
     case LiveTranscriber::Failure::unsupportedLocale:
-      return "このMacの音声認識は日本語に対応していません。";
+      return "日本語の音声認識モデルを読み込めませんでした。モデルの置き場所はヘルプの「ログを開く」で確かめられます。";
     case LiveTranscriber::Failure::noFormat:
       return "音声認識の入力形式を準備できませんでした。";
     case LiveTranscriber::Failure::noInput:
@@ -75,6 +78,17 @@ LiveTranscriber::Failure::Failure(Code code)
     : platform::Error("LiveTranscriber.Failure", "DevadEvev.LiveTranscriber.Failure", code,
                       failureText(code)) {}
 
+std::string LiveTranscriber::japaneseLocale() {
+  if (auto locale = platform::SpeechTranscriber::supportedLocale("ja-JP")) return *locale;
+  // The notice sends the user to the log for where the models belong.
+  const char* why = platform::SpeechBackend::installed() ? "the speech backend has no ja-JP recogniser"
+                                                        : "no speech backend is installed";
+  tesselaudio::AppLogger("LiveTranscriber")
+      .error("Japanese speech models could not be loaded from " +
+             tesselaudio::MLModelConfigurationUtils::defaultModelsDirectory().string() + ": " + why);
+  throw Failure(Failure::unsupportedLocale);
+}
+
 LiveTranscriber::LiveTranscriber() : LiveTranscriber(std::make_unique<platform::AudioEngine>()) {}
 
 LiveTranscriber::LiveTranscriber(std::unique_ptr<platform::AudioEngine> engine,
@@ -90,10 +104,8 @@ LiveTranscriber::~LiveTranscriber() {
 
 void LiveTranscriber::prepare(UpdateHandler onUpdate, TextHandler onProgress, TextHandler onError,
                               std::stop_token stop) {
-  const auto locale = platform::SpeechTranscriber::supportedLocale("ja-JP");
-  if (!locale) throw Failure(Failure::unsupportedLocale);
   auto transcriber = std::make_shared<platform::SpeechTranscriber>(
-      *locale, platform::SpeechTranscriber::Options::timeIndexedProgressiveTranscription());
+      japaneseLocale(), platform::SpeechTranscriber::Options::timeIndexedProgressiveTranscription());
 
   if (auto request = platform::AssetInventory::assetInstallationRequest(*transcriber)) {
     if (onProgress) onProgress("日本語の音声認識モデルを準備しています…");

@@ -130,6 +130,10 @@ class LiveTranscriber {
 
   // Cuts recognised text into sentences after "。", "？", "！", "?" and "!"; each sentence takes the
   // start of its first timed run and the end of its last.
+  // The installed recogniser's locale for "ja-JP". When there is none, logs the models folder and
+  // why, then throws Failure::unsupportedLocale.
+  static std::string japaneseLocale();
+
   static std::vector<Sentence> sentences(const platform::AttributedString& text);
 
  private:

@@ -29,7 +29,7 @@ VoiceMemosError VoiceMemosError::recordingNotFound(Recording::ID id) {
 
 VoiceMemosError VoiceMemosError::audioFileNotFound(Recording::ID id) {
   return {Kind::audioFileNotFound, id,
-          fmt::format("The audio file of the recording with the identifier {} is not on this Mac.",
+          fmt::format("The audio file of the recording with the identifier {} is not on this computer.",
                       id.rawValue)};
 }
 

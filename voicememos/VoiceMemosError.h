@@ -38,7 +38,7 @@ class VoiceMemosError : public platform::Error {
   static VoiceMemosError invalidLimit(std::int64_t limit);
   // "No recording has the identifier <id>."
   static VoiceMemosError recordingNotFound(Recording::ID id);
-  // "The audio file of the recording with the identifier <id> is not on this Mac."
+  // "The audio file of the recording with the identifier <id> is not on this computer."
   static VoiceMemosError audioFileNotFound(Recording::ID id);
   static VoiceMemosError storeNotFound();
   static VoiceMemosError storeNotReadable();

@@ -26,6 +26,10 @@ constexpr double kSkipSeconds = 15;
 constexpr double kShortestRange = 0.01;  // keeps the slider's range valid for an empty recording
 constexpr qreal kCornerRadius = 12;
 
+// Alt+Space opens the window menu on most Linux desktops; Ctrl+Shift+Space is no default binding
+// of GNOME, KDE, ibus or fcitx5.
+QKeySequence playPauseShortcut() { return QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Space); }
+
 int milliseconds(double seconds) { return static_cast<int>(std::lround(seconds * 1000.0)); }
 
 QToolButton* skipButton(const QString& name, const QString& symbol, const QString& help) {
@@ -54,7 +58,7 @@ PlayerBar::PlayerBar(AudioPlayback& player, QWidget* parent) : QWidget(parent), 
   playPause_->setIconSize(QSize(18, 14));
   // A shortcut of the bar rather than of the button: a button's own shortcut clicks it only after
   // its press animation.
-  shortcut_ = new QShortcut(QKeySequence(Qt::AltModifier | Qt::Key_Space), this);
+  shortcut_ = new QShortcut(playPauseShortcut(), this);
 
   slider_ = new QSlider(Qt::Horizontal);
   slider_->setObjectName(QStringLiteral("positionSlider"));
@@ -122,7 +126,8 @@ void PlayerBar::playPause() {
 void PlayerBar::showPlaying() {
   const bool playing = player_.isPlaying();
   playPause_->setIcon(Symbols::icon(playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill")));
-  playPause_->setToolTip(playing ? QStringLiteral("一時停止（⌥Space）") : QStringLiteral("再生（⌥Space）"));
+  const QString key = playPauseShortcut().toString(QKeySequence::NativeText);
+  playPause_->setToolTip((playing ? QStringLiteral("一時停止（%1）") : QStringLiteral("再生（%1）")).arg(key));
   playPause_->setProperty("symbolName", playing ? QStringLiteral("pause.fill") : QStringLiteral("play.fill"));
 }
 

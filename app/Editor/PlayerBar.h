@@ -12,7 +12,7 @@ namespace veltovoice {
 
 class AudioPlayback;
 
-// The control strip of the player: skip back 15 s, play/pause (Alt+Space), skip forward 15 s, a
+// The control strip of the player: skip back 15 s, play/pause (Ctrl+Shift+Space), skip forward 15 s, a
 // position slider in milliseconds and "MM:SS / MM:SS". Everything is disabled while no recording is
 // open. GUI thread only.
 class PlayerBar : public QWidget {

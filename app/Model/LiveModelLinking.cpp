@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <exception>
+#include <string>
 #include <system_error>
 #include <utility>
 
@@ -28,10 +29,17 @@ constexpr double kSearchPauseSeconds = 1.0;
 constexpr double kSizePauseSeconds = 0.7;
 constexpr int kMostSizePauses = 20;
 
-const char* const kLinkAccessNotice =
-    "ボイスメモの録音を読み込むには「フルディスクアクセス」で VELTO VOICE をオンにしてください。オンにしたら会話の「録音を探す」を押します。";
-const char* const kStartupAccessNotice =
-    "ボイスメモの録音を読み込むには「フルディスクアクセス」で VELTO VOICE をオンにしてください。オンにしたら VELTO VOICE を開き直します（0.5 以前の会話だけに必要です）。";
+// The folder the reader looks in cannot be listed: Linux has no access switch to point at, so the
+// notice names the folder itself.
+std::string linkAccessNotice() {
+  return "ボイスメモの録音フォルダ（" + VoiceMemosController::recordingsFolder().string() +
+         "）を読めません。フォルダの場所と読み取りの許可を確かめてから、会話の「録音を探す」を押します。";
+}
+
+std::string startupAccessNotice() {
+  return "ボイスメモの録音フォルダ（" + VoiceMemosController::recordingsFolder().string() +
+         "）を読めません。フォルダの場所と読み取りの許可を確かめてから VELTO VOICE を開き直します（0.5 以前の会話だけに必要です）。";
+}
 const char* const kNotFoundNotice = "この会話の録音がボイスメモに見つかりませんでした。";
 const char* const kCopyFailedNotice = "録音をコピーできませんでした: ";
 
@@ -57,7 +65,7 @@ QCoro::Task<> LiveModel::linkAudio(QUuid id, bool waitForFile, bool quiet) {
   for (;;) {
     const FindResult result = VoiceMemosController::findRecording(startedAt, kSearchToleranceSeconds);
     if (result.kind == FindResult::Kind::noPermission) {
-      setNotice(Notice{kLinkAccessNotice, Notice::Action::fullDiskAccess});
+      setNotice(Notice{linkAccessNotice(), Notice::Action::fullDiskAccess});
       co_return;
     }
     if (result.kind == FindResult::Kind::found) {
@@ -131,7 +139,7 @@ QCoro::Task<> LiveModel::linkMissingAudio() {
   for (const auto& [id, startedAt] : missing) {
     if (VoiceMemosController::findRecording(startedAt, kSearchToleranceSeconds).kind ==
         FindResult::Kind::noPermission) {
-      setNotice(Notice{kStartupAccessNotice, Notice::Action::fullDiskAccess});
+      setNotice(Notice{startupAccessNotice(), Notice::Action::fullDiskAccess});
       co_return;
     }
     QCoro::Task<> linking = linkAudio(id, false, true);

@@ -32,7 +32,7 @@ class LiveModel::StopError : public platform::Error {
 
 namespace {
 
-const char* const kMicrophoneNotice = "マイクの許可が必要です。「マイク」で VELTO VOICE をオンにしてください。";
+const char* const kMicrophoneNotice = "録音に使えるマイクが見つかりません。マイクをつなぎ、サウンドの設定で入力装置を選んでください。";
 const char* const kNoAudioNotice = "マイクの音声が5秒以上届いていません。マイクの接続を確認してください。";
 
 // The diarizer's speaker slots are 0 to 3.

@@ -49,7 +49,7 @@ std::string skipNotice(const std::vector<TaskExtractor::Skip>& skips) {
     if (!ranges.empty()) ranges += "、";
     ranges += skip.range;
   }
-  return ranges + " の部分は、Apple の言語モデルが応じなかったためタスクを抜き出せませんでした（" +
+  return ranges + " の部分は、言語モデルが応じなかったためタスクを抜き出せませんでした（" +
          skips.front().reason + "）。詳しくはヘルプ →「ログを開く」。";
 }
 

@@ -180,16 +180,21 @@ std::string reason(const std::exception& error) {
   }
 }
 
+// How the reasons arise here: no server address configured reads as appleIntelligenceNotEnabled;
+// an address that is not an http(s) URL as other; a server that is set but does not answer (or is
+// still loading its model) as modelNotReady. deviceNotEligible never arises on Linux and shares the
+// text of other.
 std::string availabilityText(platform::SystemLanguageModel::UnavailableReason reason) {
   using Reason = platform::SystemLanguageModel::UnavailableReason;
   switch (reason) {
-    case Reason::deviceNotEligible: return "このMacでは Apple Intelligence を使えないため、タスクを抜き出せません。";
     case Reason::appleIntelligenceNotEnabled:
-      return "タスクの抜き出しには Apple Intelligence が必要です。システム設定で Apple Intelligence をオンにしてください。";
-    case Reason::modelNotReady: return "Apple Intelligence のモデルを準備中です。しばらくしてからもう一度試してください。";
+      return "タスクの抜き出しには言語モデルが必要です。OpenAI 互換のサーバーを VELTOVOICE_LM_URL か設定ファイルの languageModel/url で指定してください。";
+    case Reason::modelNotReady:
+      return "言語モデルのサーバーが応答しません。サーバーが動いているか確かめて、もう一度試してください。";
+    case Reason::deviceNotEligible:
     case Reason::other: break;
   }
-  return "このMacではタスクを抜き出せません。";
+  return "この環境では言語モデルを使えないため、タスクを抜き出せません。";
 }
 
 std::optional<double> seconds(std::string_view text) {

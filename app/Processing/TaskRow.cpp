@@ -11,6 +11,7 @@
 #include <QContextMenuEvent>
 #include <QDrag>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -124,6 +125,9 @@ QToolButton* plainButton(const QString& objectName) {
   button->setCursor(Qt::PointingHandCursor);
   return button;
 }
+
+// How the desktop writes Ctrl with `key`, the keys that move a task in the list.
+QString keyText(Qt::Key key) { return QKeySequence(Qt::CTRL | key).toString(QKeySequence::NativeText); }
 
 }  // namespace
 
@@ -381,8 +385,8 @@ QMenu* TaskRow::menu() {
     if (addBelow) addBelow();
   });
   menu->addSeparator();
-  menu->addAction(QStringLiteral("上へ移動（⌘↑）"), this, [live, sessionID, taskID] { live->moveTaskUp(sessionID, taskID); });
-  menu->addAction(QStringLiteral("下へ移動（⌘↓）"), this, [live, sessionID, taskID] { live->moveTaskDown(sessionID, taskID); });
+  menu->addAction(QStringLiteral("上へ移動（%1）").arg(keyText(Qt::Key_Up)), this, [live, sessionID, taskID] { live->moveTaskUp(sessionID, taskID); });
+  menu->addAction(QStringLiteral("下へ移動（%1）").arg(keyText(Qt::Key_Down)), this, [live, sessionID, taskID] { live->moveTaskDown(sessionID, taskID); });
   menu->addAction(QStringLiteral("一段下げる（Tab）"), this, [live, sessionID, taskID] { live->indentTask(sessionID, taskID); });
   QAction* outdent = menu->addAction(QStringLiteral("一段上げる（Shift+Tab）"), this,
                                      [live, sessionID, taskID] { live->outdentTask(sessionID, taskID); });

@@ -8,6 +8,7 @@
 
 #include "app/Model/LiveModel.h"
 #include "app/Shell/ControlStyle.h"
+#include "app/Shell/RecordingCommands.h"
 
 namespace veltovoice {
 namespace {
@@ -83,7 +84,7 @@ QWidget* LiveControls::makeRecordingPage() {
   stop_->setObjectName(QStringLiteral("stopButton"));
   next_ = ControlStyle::button(QStringLiteral("新規録音を開始"), QStringLiteral("plus.circle"), false, size);
   next_->setObjectName(QStringLiteral("nextButton"));
-  next_->setToolTip(QStringLiteral("今の録音を保存して、次の録音を始めます（⌘R）"));
+  next_->setToolTip(QStringLiteral("今の録音を保存して、次の録音を始めます（%1）").arg(RecordingCommands::startShortcutText()));
 
   connect(pause_, &QPushButton::clicked, this, [this] { live_.togglePause(); });
   connect(stop_, &QPushButton::clicked, this, [this] { live_.stop(); });

@@ -7,6 +7,12 @@
 
 namespace veltovoice {
 
+QKeySequence RecordingCommands::startShortcut() { return QKeySequence(Qt::CTRL | Qt::Key_R); }
+
+QString RecordingCommands::startShortcutText() {
+  return startShortcut().toString(QKeySequence::NativeText);
+}
+
 RecordingCommands::RecordingCommands(LiveModel& live, std::function<void()> show, QObject* parent)
     : QObject(parent),
       live_(live),
@@ -15,7 +21,7 @@ RecordingCommands::RecordingCommands(LiveModel& live, std::function<void()> show
       pause_(new QAction(QStringLiteral("一時停止"), this)),
       stop_(new QAction(QStringLiteral("録音を終了"), this)),
       copy_(new QAction(QStringLiteral("文字起こしをコピー"), this)) {
-  start_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+  start_->setShortcut(startShortcut());
   pause_->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
   stop_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period));
 

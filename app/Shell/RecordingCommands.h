@@ -2,7 +2,9 @@
 
 #include <functional>
 
+#include <QKeySequence>
 #include <QObject>
+#include <QString>
 
 class QAction;
 class QMenu;
@@ -28,6 +30,11 @@ class RecordingCommands : public QObject {
  public:
   // `live` is borrowed and must outlive the commands; `show` brings the main window forward.
   RecordingCommands(LiveModel& live, std::function<void()> show, QObject* parent = nullptr);
+
+  // The key of "新規録音を開始", which tooltips and hints elsewhere name.
+  static QKeySequence startShortcut();
+  // startShortcut() as the desktop writes it ("Ctrl+R").
+  static QString startShortcutText();
 
   QAction* start() const { return start_; }
   QAction* pause() const { return pause_; }

@@ -11,6 +11,7 @@
 #include "app/Processing/MinutesPanel.h"
 #include "app/Processing/TasksPanel.h"
 #include "app/Shell/NoticeBanner.h"
+#include "app/Shell/RecordingCommands.h"
 #include "app/Shell/RecordingPanel.h"
 #include "app/Shell/SessionHeader.h"
 #include "app/Shell/StatusLine.h"
@@ -60,7 +61,7 @@ SessionDetail::SessionDetail(LiveModel& live, AudioPlayback& player, QWidget* pa
 QWidget* SessionDetail::makeHintPage() {
   auto* page = new QWidget(this);
   page->setObjectName(QStringLiteral("hintPage"));
-  hint_ = new QLabel(QStringLiteral("「新規録音を開始」（⌘R）で、録音しながら文字起こしします。"));
+  hint_ = new QLabel(QStringLiteral("「新規録音を開始」（%1）で、録音しながら文字起こしします。").arg(RecordingCommands::startShortcutText()));
   hint_->setObjectName(QStringLiteral("hint"));
   hint_->setAlignment(Qt::AlignCenter);
   hint_->setWordWrap(true);

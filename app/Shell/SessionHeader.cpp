@@ -97,7 +97,7 @@ SessionHeader::SessionHeader(LiveModel& live, QWidget* parent) : QWidget(parent)
   menuButton_->setIconSize(QSize(kIconSize, kIconSize));
   menuButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
   menuButton_->setPopupMode(QToolButton::InstantPopup);
-  menuButton_->setToolTip(QStringLiteral("Mac の中の AI で、文字起こし・議事録・タスクをやり直します"));
+  menuButton_->setToolTip(QStringLiteral("このコンピューターの中の AI で、文字起こし・議事録・タスクをやり直します"));
   menuButton_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
   menuButton_->setMenu(menu_);
 
@@ -107,7 +107,7 @@ SessionHeader::SessionHeader(LiveModel& live, QWidget* parent) : QWidget(parent)
 
   copy_ = iconButton(QStringLiteral("doc.on.doc"), QStringLiteral("文字起こしをコピー"),
                      QStringLiteral("copyTranscript"));
-  folder_ = iconButton(QStringLiteral("folder"), QStringLiteral("Finderで表示"), QStringLiteral("reveal"));
+  folder_ = iconButton(QStringLiteral("folder"), QStringLiteral("フォルダで表示"), QStringLiteral("reveal"));
 
   auto* row = new QHBoxLayout(this);
   row->setContentsMargins(0, 0, 0, 0);

@@ -13,6 +13,7 @@
 #include "app/Model/LiveModel.h"
 #include "app/Shell/ControlStyle.h"
 #include "app/Shell/PulsingSymbol.h"
+#include "app/Shell/RecordingCommands.h"
 #include "app/Shell/SessionListModel.h"
 #include "app/Shell/SessionRowDelegate.h"
 
@@ -41,7 +42,7 @@ SessionList::SessionList(LiveModel& live, QWidget* parent) : QWidget(parent), li
   start_ = ControlStyle::button(QStringLiteral("新規録音を開始"), QStringLiteral("record.circle"), true,
                                 ControlStyle::Size::large);
   start_->setObjectName(QStringLiteral("startButton"));
-  start_->setToolTip(QStringLiteral("⌘R"));
+  start_->setToolTip(RecordingCommands::startShortcutText());
   start_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
   QFont semibold = start_->font();
   semibold.setWeight(QFont::DemiBold);
@@ -153,7 +154,7 @@ std::unique_ptr<QMenu> SessionList::contextMenu(const QUuid& id) {
   if (!session) return nullptr;
   auto menu = std::make_unique<QMenu>(this);
   menu->addAction(QStringLiteral("文字起こしをコピー"), this, [this, id] { live_.copyTranscript(id); });
-  menu->addAction(QStringLiteral("Finderで表示"), this, [this, id] { live_.reveal(id); });
+  menu->addAction(QStringLiteral("フォルダで表示"), this, [this, id] { live_.reveal(id); });
   if (!session->audioFile) {
     QAction* find = menu->addAction(QStringLiteral("録音を探す"));
     find->setObjectName(QStringLiteral("findRecording"));

@@ -44,7 +44,7 @@ class SessionList : public QWidget {
   // Whether the live row's symbol pulses now.
   bool pulsing() const;
 
-  // The context menu of conversation `id`'s row: "文字起こしをコピー", "Finderで表示", "録音を探す"
+  // The context menu of conversation `id`'s row: "文字起こしをコピー", "フォルダで表示", "録音を探す"
   // (only without a recording), a divider and "VELTO VOICEから削除…" (disabled while the conversation
   // is being recorded). Null for an unknown id.
   std::unique_ptr<QMenu> contextMenu(const QUuid& id);

@@ -170,7 +170,7 @@ TEST(LiveTranscriberFailureTest, CarriesItsJapaneseText) {
     const char* text;
   };
   for (const auto& c : {Case{LiveTranscriber::Failure::unsupportedLocale,
-                             "このMacの音声認識は日本語に対応していません。"},
+                             "日本語の音声認識モデルを読み込めませんでした。モデルの置き場所はヘルプの「ログを開く」で確かめられます。"},
                         Case{LiveTranscriber::Failure::noFormat,
                              "音声認識の入力形式を準備できませんでした。"},
                         Case{LiveTranscriber::Failure::noInput, "マイク入力を取得できませんでした。"}}) {
@@ -188,7 +188,7 @@ TEST(LiveTranscriberPrepareTest, FailsAsTheBackendAllows) {
     std::string message;
   };
   const Case cases[] = {
-      {"no backend", nullptr, "このMacの音声認識は日本語に対応していません。"},
+      {"no backend", nullptr, "日本語の音声認識モデルを読み込めませんでした。モデルの置き場所はヘルプの「ログを開く」で確かめられます。"},
       {"no format",
        std::make_shared<ScriptedSpeechBackend>(kScript, ScriptedSpeechBackend::Directive::noAudioFormat),
        "音声認識の入力形式を準備できませんでした。"},

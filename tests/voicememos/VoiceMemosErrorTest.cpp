@@ -22,7 +22,7 @@ TEST(VoiceMemosErrorTest, DescribesEveryKind) {
       {VoiceMemosError::recordingNotFound({42}), Kind::recordingNotFound,
        "No recording has the identifier 42."},
       {VoiceMemosError::audioFileNotFound({7}), Kind::audioFileNotFound,
-       "The audio file of the recording with the identifier 7 is not on this Mac."},
+       "The audio file of the recording with the identifier 7 is not on this computer."},
       {VoiceMemosError::storeNotFound(), Kind::storeNotFound,
        "The selected folder does not contain a Voice Memos library."},
       {VoiceMemosError::storeNotReadable(), Kind::storeNotReadable,

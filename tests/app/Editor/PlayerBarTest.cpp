@@ -40,7 +40,7 @@ class PlayerBarTest : public testing::PlaybackTest {
   QString symbol() { return playPause()->property("symbolName").toString(); }
 
   void pressAltSpace() {
-    QTest::keySequence(bar_.get(), QKeySequence(Qt::AltModifier | Qt::Key_Space)); }
+    QTest::keySequence(bar_.get(), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Space)); }
 
   std::unique_ptr<PlayerBar> bar_;
 };
@@ -57,7 +57,7 @@ TEST_F(PlayerBarTest, NothingLoadedDisablesEverything) {
   EXPECT_EQ(slider()->maximum(), 10);
   EXPECT_EQ(slider()->accessibleName(), "再生位置");
   EXPECT_EQ(symbol(), "play.fill");
-  EXPECT_EQ(playPause()->toolTip(), "再生（⌥Space）");
+  EXPECT_EQ(playPause()->toolTip(), "再生（Ctrl+Shift+Space）");
   EXPECT_EQ(skipBack()->toolTip(), "15秒戻る");
   EXPECT_EQ(skipForward()->toolTip(), "15秒進む");
 
@@ -84,7 +84,7 @@ TEST_F(PlayerBarTest, AltSpaceTogglesPlayAndPause) {
   pressAltSpace();
   EXPECT_TRUE(playback().isPlaying());
   EXPECT_EQ(symbol(), "pause.fill");
-  EXPECT_EQ(playPause()->toolTip(), "一時停止（⌥Space）");
+  EXPECT_EQ(playPause()->toolTip(), "一時停止（Ctrl+Shift+Space）");
   pressAltSpace();
   EXPECT_FALSE(playback().isPlaying());
   EXPECT_TRUE(playback().loaded());
@@ -135,7 +135,7 @@ TEST_F(PlayerBarTest, PlayingToTheEndTurnsTheButtonBackToPlay) {
   EXPECT_EQ(symbol(), "pause.fill");
   ASSERT_TRUE(QTest::qWaitFor([&] { return !playback().isPlaying(); }, 10000));
   EXPECT_EQ(symbol(), "play.fill");
-  EXPECT_EQ(playPause()->toolTip(), "再生（⌥Space）");
+  EXPECT_EQ(playPause()->toolTip(), "再生（Ctrl+Shift+Space）");
   EXPECT_EQ(time(), "00:01 / 00:01");
 }
 

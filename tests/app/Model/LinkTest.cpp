@@ -24,10 +24,14 @@ using ::testing::IsEmpty;
 using ::testing::StartsWith;
 
 const char* const kNotFound = "この会話の録音がボイスメモに見つかりませんでした。";
-const char* const kLinkAccess =
-    "ボイスメモの録音を読み込むには「フルディスクアクセス」で VELTO VOICE をオンにしてください。オンにしたら会話の「録音を探す」を押します。";
-const char* const kStartupAccess =
-    "ボイスメモの録音を読み込むには「フルディスクアクセス」で VELTO VOICE をオンにしてください。オンにしたら VELTO VOICE を開き直します（0.5 以前の会話だけに必要です）。";
+std::string linkAccess(const fs::path& folder) {
+  return "ボイスメモの録音フォルダ（" + folder.string() +
+         "）を読めません。フォルダの場所と読み取りの許可を確かめてから、会話の「録音を探す」を押します。";
+}
+std::string startupAccess(const fs::path& folder) {
+  return "ボイスメモの録音フォルダ（" + folder.string() +
+         "）を読めません。フォルダの場所と読み取りの許可を確かめてから VELTO VOICE を開き直します（0.5 以前の会話だけに必要です）。";
+}
 const char* const kCopyFailed = "録音をコピーできませんでした: ";
 
 class LinkTest : public ImportLinkFixture {
@@ -281,7 +285,7 @@ TEST_F(LinkTest, WithoutAccessTheLinkShowsTheFullDiskAccessNoticeEvenWhenQuiet) 
     const double seconds = link(session.id, false, quiet);
     EXPECT_EQ(seconds, 0) << "no pause";
     EXPECT_EQ(model().notice(),
-              (LiveModel::Notice{kLinkAccess, LiveModel::Notice::Action::fullDiskAccess}));
+              (LiveModel::Notice{linkAccess(recordings()), LiveModel::Notice::Action::fullDiskAccess}));
     EXPECT_EQ(linked(session.id), session);
   }
 }
@@ -297,7 +301,7 @@ TEST_F(LinkTest, StartupPassWithoutAccessAsksToReopenAndStopsAtTheFirst) {
   LiveModel& live = model();
   QCoreApplication::processEvents();
   EXPECT_EQ(live.notice(),
-            (LiveModel::Notice{kStartupAccess, LiveModel::Notice::Action::fullDiskAccess}));
+            (LiveModel::Notice{startupAccess(recordings()), LiveModel::Notice::Action::fullDiskAccess}));
   EXPECT_EQ(clock_->pendingSleeps(), 0) << "the pass ended at once";
 }
 

@@ -38,9 +38,9 @@ using testsupport::LanguageModelFake;
 using Boundary = MinutesMaker::Boundary;
 
 const std::string kNotEnabled =
-    "タスクの抜き出しには Apple Intelligence が必要です。システム設定で Apple Intelligence をオンにしてください。";
-const std::string kNotReady = "Apple Intelligence のモデルを準備中です。しばらくしてからもう一度試してください。";
-const std::string kOther = "このMacではタスクを抜き出せません。";
+    "タスクの抜き出しには言語モデルが必要です。OpenAI 互換のサーバーを VELTOVOICE_LM_URL か設定ファイルの languageModel/url で指定してください。";
+const std::string kNotReady = "言語モデルのサーバーが応答しません。サーバーが動いているか確かめて、もう一度試してください。";
+const std::string kOther = "この環境では言語モデルを使えないため、タスクを抜き出せません。";
 
 // 2026-12-10 14:05:00 in Tokyo, as a record time (seconds since 2001-01-01 UTC).
 constexpr double kDecember10 = 1796879100.0 - 978307200.0;

@@ -37,7 +37,7 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using testsupport::ScriptedSpeechBackend;
 
-const std::string kMicrophoneNotice = "マイクの許可が必要です。「マイク」で VELTO VOICE をオンにしてください。";
+const std::string kMicrophoneNotice = "録音に使えるマイクが見つかりません。マイクをつなぎ、サウンドの設定で入力装置を選んでください。";
 const std::string kNoAudioNotice = "マイクの音声が5秒以上届いていません。マイクの接続を確認してください。";
 
 // 2025-03-03 09:05:00 in Tokyo.
@@ -228,7 +228,7 @@ TEST_F(RecordingStartTest, RecogniserFailureUndoesEverything) {
     std::string notice;
   };
   const Case cases[] = {
-      {"after the diarizer was prepared", DiarizerControl::Mode::succeed, "このMacの音声認識は日本語に対応していません。"},
+      {"after the diarizer was prepared", DiarizerControl::Mode::succeed, "日本語の音声認識モデルを読み込めませんでした。モデルの置き場所はヘルプの「ログを開く」で確かめられます。"},
       {"after the diarizer failed", DiarizerControl::Mode::fail, "話者分離を準備できなかったため、話者なしで続けます（モデルがありません）"},
   };
   for (const Case& c : cases) {
@@ -248,7 +248,7 @@ TEST_F(RecordingStartTest, RecogniserFailureUndoesEverything) {
     EXPECT_THAT(filesIn(store().sessionsDirectory), ElementsAre(LiveModel::idText(previous.id) + ".json"));
     ASSERT_TRUE(model().notice().has_value());
     EXPECT_EQ(model().notice()->text, c.notice);
-    EXPECT_THAT(logMessages(), Contains(HasSubstr("このMacの音声認識は日本語に対応していません。")));
+    EXPECT_THAT(logMessages(), Contains(HasSubstr("日本語の音声認識モデルを読み込めませんでした。モデルの置き場所はヘルプの「ログを開く」で確かめられます。")));
     fs::remove(store().conversationFile(previous.id));
   }
 }

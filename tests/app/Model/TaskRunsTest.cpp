@@ -45,7 +45,7 @@ using Group = TaskExtractor::Group;
 const std::string kExtracting = "タスクを抜き出しています…";
 const std::string kRegrouping = "タスクをまとめています…";
 const std::string kNotEnabled =
-    "タスクの抜き出しには Apple Intelligence が必要です。システム設定で Apple Intelligence をオンにしてください。";
+    "タスクの抜き出しには言語モデルが必要です。OpenAI 互換のサーバーを VELTOVOICE_LM_URL か設定ファイルの languageModel/url で指定してください。";
 
 class TestModel : public LiveModel {
  public:
@@ -505,7 +505,7 @@ TEST_F(TaskRunsTest, SkippedChunksAreLoggedOneByOneAndSummedUpInOneNotice) {
                                         "タスク抜き出しを飛ばした: 会話 " + id + " 05:45〜05:45 混雑（rateLimited）"));
   ASSERT_TRUE(live().notice());
   EXPECT_EQ(live().notice()->text,
-            "00:12〜00:12、05:45〜05:45 の部分は、Apple の言語モデルが応じなかったためタスクを抜き出せませんでした"
+            "00:12〜00:12、05:45〜05:45 の部分は、言語モデルが応じなかったためタスクを抜き出せませんでした"
             "（安全フィルター（guardrailViolation））。詳しくはヘルプ →「ログを開く」。");
   EXPECT_EQ(live().notice()->action, std::nullopt);
   EXPECT_THAT(shape(live().session(session.id)->tasks), ElementsAre("見積書を送る"));

@@ -25,7 +25,7 @@ using testing::sentence;
 using testing::task;
 using testsupport::LanguageModelFake;
 
-const QString kNotReady = QStringLiteral("Apple Intelligence のモデルを準備中です。しばらくしてからもう一度試してください。");
+const QString kNotReady = QStringLiteral("言語モデルのサーバーが応答しません。サーバーが動いているか確かめて、もう一度試してください。");
 
 TopicTag topic(const std::string& title, const QUuid& start, std::vector<std::string> points = {},
                std::vector<std::string> decisions = {}) {

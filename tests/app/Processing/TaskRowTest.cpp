@@ -664,7 +664,7 @@ class TaskRowMenuTest : public testing::PanelTest {
 TEST_F(TaskRowMenuTest, EntriesInOrderWithTopLevelOnesDisabled) {
   const auto menu = menuOf(t_);
   EXPECT_EQ(entries(menu.get()),
-            (QStringList{"下にタスクを追加", "-", "上へ移動（⌘↑）", "下へ移動（⌘↓）", "一段下げる（Tab）",
+            (QStringList{"下にタスクを追加", "-", "上へ移動（Ctrl+Up）", "下へ移動（Ctrl+Down）", "一段下げる（Tab）",
                          "一段上げる（Shift+Tab）", "親を選んで移動", "別の会話へ移動", "-",
                          "このタスクと子タスクを削除"}));
   EXPECT_TRUE(entry(menu.get(), QStringLiteral("一段上げる（Shift+Tab）"))->isEnabled());

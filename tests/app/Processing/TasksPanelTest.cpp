@@ -32,7 +32,7 @@ using testing::sentence;
 using testing::task;
 using testing::textMime;
 
-const std::string kNotReady = "Apple Intelligence のモデルを準備中です。しばらくしてからもう一度試してください。";
+const std::string kNotReady = "言語モデルのサーバーが応答しません。サーバーが動いているか確かめて、もう一度試してください。";
 
 // ---- Which tasks are listed ---------------------------------------------------------------------
 

@@ -76,7 +76,7 @@ TEST_F(LiveControlsTest, ButtonsCarryTheirLabelsSymbolsAndHelp) {
   EXPECT_EQ(shown.nextButton()->text(), "新規録音を開始");
   EXPECT_EQ(symbolOf(shown.nextButton()), "plus.circle");
   EXPECT_FALSE(shown.nextButton()->property("prominent").toBool());
-  EXPECT_EQ(shown.nextButton()->toolTip(), "今の録音を保存して、次の録音を始めます（⌘R）");
+  EXPECT_EQ(shown.nextButton()->toolTip(), "今の録音を保存して、次の録音を始めます（Ctrl+R）");
 }
 
 TEST_F(LiveControlsTest, FullLayoutStacksPauseAndStopAboveAWideNextButton) {

@@ -55,7 +55,7 @@ TEST_F(MainViewTest, NothingSelectedShowsOnlyTheHintAndGivesThePlayerNothing) {
   view();
   EXPECT_FALSE(model().selectedID());
   EXPECT_TRUE(detail().hint()->isVisible());
-  EXPECT_EQ(detail().hint()->text(), "「新規録音を開始」（⌘R）で、録音しながら文字起こしします。");
+  EXPECT_EQ(detail().hint()->text(), "「新規録音を開始」（Ctrl+R）で、録音しながら文字起こしします。");
   EXPECT_FALSE(detail().content()->isVisible());
   EXPECT_FALSE(detail().banner()->isVisible());
   EXPECT_FALSE(detail().statusLine()->isVisible());

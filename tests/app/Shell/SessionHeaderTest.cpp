@@ -170,13 +170,13 @@ TEST_F(SessionHeaderTest, JobTextReplacesTheMenuAndTheButtonsStay) {
   EXPECT_EQ(header().copyButton()->toolTip(), "文字起こしをコピー");
   header().folderButton()->click();
   EXPECT_EQ(desktop_->calls.size(), 1u);
-  EXPECT_EQ(header().folderButton()->toolTip(), "Finderで表示");
+  EXPECT_EQ(header().folderButton()->toolTip(), "フォルダで表示");
 
   model().setJob(session.id, std::nullopt);
   EXPECT_FALSE(header().jobRow()->isVisible());
   EXPECT_TRUE(header().menuButton()->isVisible());
   EXPECT_EQ(header().menuButton()->text(), "AIでやり直す");
-  EXPECT_EQ(header().menuButton()->toolTip(), "Mac の中の AI で、文字起こし・議事録・タスクをやり直します");
+  EXPECT_EQ(header().menuButton()->toolTip(), "このコンピューターの中の AI で、文字起こし・議事録・タスクをやり直します");
 }
 
 TEST_F(SessionHeaderTest, FindRecordingLinksTheVoiceMemosRecordingAndThePlayerLoadsIt) {
@@ -319,7 +319,7 @@ TEST_F(SessionHeaderTest, TaskItemAsksForExtractionAgain) {
   item("reextractTasks")->trigger();
   ASSERT_TRUE(model().notice());
   EXPECT_EQ(model().notice()->text,
-            "タスクの抜き出しには Apple Intelligence が必要です。システム設定で Apple Intelligence をオンにしてください。");
+            "タスクの抜き出しには言語モデルが必要です。OpenAI 互換のサーバーを VELTOVOICE_LM_URL か設定ファイルの languageModel/url で指定してください。");
 }
 
 }  // namespace

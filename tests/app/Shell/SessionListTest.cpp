@@ -144,7 +144,7 @@ TEST_F(SessionListTest, SearchFollowsEditsOfAConversation) {
 
 TEST_F(SessionListTest, StartButtonIsThereOnlyWhileIdle) {
   EXPECT_EQ(list().startButton()->text(), "新規録音を開始");
-  EXPECT_EQ(list().startButton()->toolTip(), "⌘R");
+  EXPECT_EQ(list().startButton()->toolTip(), "Ctrl+R");
   EXPECT_EQ(list().startButton()->width(), list().searchField()->width());
   for (Phase phase : {Phase::starting, Phase::recording, Phase::paused, Phase::stopping, Phase::idle}) {
     SCOPED_TRACE(static_cast<int>(phase));
@@ -277,9 +277,9 @@ TEST_F(SessionListTest, ContextMenuOffersWhatTheRowAllows) {
   };
   const Case cases[] = {
       {"without a recording", plain.id,
-       {"文字起こしをコピー", "Finderで表示", "録音を探す", "—", "VELTO VOICEから削除…"}, true},
-      {"with a recording", recorded.id, {"文字起こしをコピー", "Finderで表示", "—", "VELTO VOICEから削除…"}, true},
-      {"the live one", live, {"文字起こしをコピー", "Finderで表示", "—", "VELTO VOICEから削除…"}, false},
+       {"文字起こしをコピー", "フォルダで表示", "録音を探す", "—", "VELTO VOICEから削除…"}, true},
+      {"with a recording", recorded.id, {"文字起こしをコピー", "フォルダで表示", "—", "VELTO VOICEから削除…"}, true},
+      {"the live one", live, {"文字起こしをコピー", "フォルダで表示", "—", "VELTO VOICEから削除…"}, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -294,7 +294,7 @@ TEST_F(SessionListTest, ContextMenuOffersWhatTheRowAllows) {
   action(*menu, "文字起こしをコピー")->trigger();
   ASSERT_TRUE(clipboard_->text.has_value());
   EXPECT_NE(clipboard_->text->find("こんにちは"), std::string::npos);
-  action(*menu, "Finderで表示")->trigger();
+  action(*menu, "フォルダで表示")->trigger();
   ASSERT_EQ(desktop_->calls.size(), 1u);
   EXPECT_EQ(desktop_->calls[0], "show " + (root_.path() / "Sessions" / (LiveModel::idText(plain.id) + ".md")).string());
 }
