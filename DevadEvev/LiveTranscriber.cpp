@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "DevadEvev/RecordingWriter.h"
-#include "speech/Shared/AppLogger.h"
 #include "speech/Shared/MLModelConfigurationUtils.h"
 #include "platform/audio/AudioInputNode.h"
 #include "platform/audio/PcmBuffer.h"
@@ -74,19 +73,19 @@ bool isTerminator(const std::string& character) {
 
 }  // namespace
 
-LiveTranscriber::Failure::Failure(Code code)
+LiveTranscriber::Failure::Failure(Code code, std::string detail)
     : platform::Error("LiveTranscriber.Failure", "DevadEvev.LiveTranscriber.Failure", code,
-                      failureText(code)) {}
+                      failureText(code)),
+      detail_(std::move(detail)) {}
 
 std::string LiveTranscriber::japaneseLocale() {
   if (auto locale = platform::SpeechTranscriber::supportedLocale("ja-JP")) return *locale;
   // The notice sends the user to the log for where the models belong.
-  const char* why = platform::SpeechBackend::installed() ? "the speech backend has no ja-JP recogniser"
-                                                        : "no speech backend is installed";
-  tesselaudio::AppLogger("LiveTranscriber")
-      .error("Japanese speech models could not be loaded from " +
-             tesselaudio::MLModelConfigurationUtils::defaultModelsDirectory().string() + ": " + why);
-  throw Failure(Failure::unsupportedLocale);
+  const char* why = platform::SpeechBackend::installed() ? "音声認識エンジンに日本語（ja-JP）の認識器がない"
+                                                        : "音声認識エンジンが組み込まれていない";
+  throw Failure(Failure::unsupportedLocale,
+                "モデルの置き場所 " + tesselaudio::MLModelConfigurationUtils::defaultModelsDirectory().string() +
+                    "、理由: " + why);
 }
 
 LiveTranscriber::LiveTranscriber() : LiveTranscriber(std::make_unique<platform::AudioEngine>()) {}

@@ -69,8 +69,14 @@ class LiveTranscriber {
       noFormat = 2,           // no audio format for the transcriber
       noInput = 3,            // the microphone reports no rate or no channels
     };
-    explicit Failure(Code code);
+    explicit Failure(Code code, std::string detail = {});
+    // What the log adds to the message: for unsupportedLocale the models folder and why no
+    // recogniser was found; empty otherwise.
+    const std::string& detail() const { return detail_; }
     bool operator==(const Failure& other) const { return code() == other.code(); }
+
+   private:
+    std::string detail_;
   };
 
   using SamplesHandler = std::function<void(std::span<const float> samples, double sampleRate)>;
@@ -130,8 +136,8 @@ class LiveTranscriber {
 
   // Cuts recognised text into sentences after "。", "？", "！", "?" and "!"; each sentence takes the
   // start of its first timed run and the end of its last.
-  // The installed recogniser's locale for "ja-JP". When there is none, logs the models folder and
-  // why, then throws Failure::unsupportedLocale.
+  // The installed recogniser's locale for "ja-JP". Throws Failure::unsupportedLocale, its detail
+  // naming the models folder and why, when there is none.
   static std::string japaneseLocale();
 
   static std::vector<Sentence> sentences(const platform::AttributedString& text);

@@ -14,6 +14,7 @@
 
 #include <fmt/format.h>
 
+#include "DevadEvev/LiveTranscriber.h"
 #include "app/Model/DesktopServices.h"
 #include "platform/sys/Environment.h"
 #include "platform/sys/Error.h"
@@ -98,6 +99,11 @@ void info(std::string_view message) { log("INFO", platform::SystemLog::Level::in
 void error(std::string_view message) { log("ERROR", platform::SystemLog::Level::error, message); }
 
 std::string describe(const std::exception& error) {
+  if (const auto* refusal = dynamic_cast<const devadevev::LiveTranscriber::Failure*>(&error);
+      refusal && !refusal->detail().empty()) {
+    return fmt::format("{} {}#{}: {}（{}）", refusal->typeName(), refusal->domain(), refusal->code(),
+                       refusal->description(), refusal->detail());
+  }
   if (const auto* ours = dynamic_cast<const platform::Error*>(&error)) {
     return fmt::format("{} {}#{}: {}", ours->typeName(), ours->domain(), ours->code(),
                        ours->description());

@@ -34,7 +34,8 @@ void error(std::string_view message);
 
 // "<type> <domain>#<code>: <description>" for any error: the four pieces of the project's error
 // base; for a std::system_error its type, category name, value and what(); for any other exception
-// its type, "std", 0 and what().
+// its type, "std", 0 and what(). A recogniser refusal with a detail (the models folder and why)
+// ends with that detail in "（）".
 std::string describe(const std::exception& error);
 
 // Creates the log folder when missing, then shows the log file selected in the file browser, or

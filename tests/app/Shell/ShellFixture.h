@@ -103,7 +103,7 @@ class ShellTest : public ::testing::Test {
       services.clock = clock_;
       services.desktop = desktop_;
       services.clipboard = clipboard_;
-      services.microphoneAuthorized = [] { return true; };
+      services.microphoneAuthorized = [this] { return microphone_; };
       services.makeTranscriber = [frames = inputFrames_] {
         return std::make_unique<devadevev::LiveTranscriber>(std::make_unique<platform::AudioEngine>(
             std::make_unique<platform::GeneratorAudioInput>(
@@ -134,6 +134,8 @@ class ShellTest : public ::testing::Test {
       std::make_shared<testsupport::ScriptedSpeechBackend>(std::vector<std::string>{})};
   // The language model the model uses; the default (not enabled) when null.
   std::shared_ptr<platform::SystemLanguageModel> languageModel_;
+  // Whether the machine has a microphone to record with.
+  bool microphone_ = true;
   // Frames of a quiet tone the recording's input delivers at real time; none by default.
   std::int64_t inputFrames_ = 0;
   // While true, a start stays in its preparation (the phase stays starting).

@@ -1,0 +1,10 @@
+# The texts the application shows on Linux, read where the window shows them (offscreen, over the
+# shell's real model), and a scan of the sources for texts that speak of the Mac; the desktop's
+# reveal runs against a file manager on a private session bus of its own.
+velto_add_test(linux_texts_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/Shell/LinuxTextsTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/Shell/ShownTextsTest.cpp
+  LIBS veltovoice_ui platform_audio_playback test_support test_support_app Qt6::Test Qt6::Widgets
+  LABELS linux_texts)
+target_compile_definitions(linux_texts_tests PRIVATE VELTO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
