@@ -22,6 +22,7 @@
 #include "platform/audio/GeneratorAudioInput.h"
 #include "platform/sys/Error.h"
 #include "platform/sys/FileIO.h"
+#include "speech/Shared/MLModelConfigurationUtils.h"
 #include "tests/support/EventLoop.h"
 #include "tests/support/ManualClock.h"
 #include "tests/support/ScriptedSpeechBackend.h"
@@ -31,6 +32,7 @@ namespace veltovoice {
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::AllOf;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
@@ -249,6 +251,11 @@ TEST_F(RecordingStartTest, RecogniserFailureUndoesEverything) {
     ASSERT_TRUE(model().notice().has_value());
     EXPECT_EQ(model().notice()->text, c.notice);
     EXPECT_THAT(logMessages(), Contains(HasSubstr("日本語の音声認識モデルを読み込めませんでした。モデルの置き場所はヘルプの「ログを開く」で確かめられます。")));
+    // The log says where the models belong and why none was found.
+    EXPECT_THAT(logMessages(),
+                Contains(AllOf(HasSubstr("モデルの置き場所 " +
+                                         tesselaudio::MLModelConfigurationUtils::defaultModelsDirectory().string()),
+                               HasSubstr("理由: 音声認識エンジンが組み込まれていない"))));
     fs::remove(store().conversationFile(previous.id));
   }
 }
