@@ -1,6 +1,7 @@
 #include "platform/lm/SystemLanguageModel.h"
 
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -61,9 +62,10 @@ class SystemLanguageModel::Impl {
 
   Availability refresh(std::stop_token stop) {
     if (!probing_) return availability();
+    const std::uint64_t ticket = nextTicket();
     Availability result = probe(stop);
     std::scoped_lock lock(mutex_);
-    availability_ = result;
+    store(ticket, result);
     return result;
   }
 
@@ -79,10 +81,12 @@ class SystemLanguageModel::Impl {
  private:
   void probeLoop(std::stop_token stop) {
     while (!stop.stop_requested()) {
+      std::uint64_t ticket = 0;
       {
         // Taken before the probe: a request made while it runs asks for one more.
         std::scoped_lock lock(mutex_);
         probeRequested_ = false;
+        ticket = ++ticketsIssued_;
       }
       Availability result;
       try {
@@ -91,15 +95,28 @@ class SystemLanguageModel::Impl {
         return;
       }
       std::unique_lock lock(mutex_);
-      availability_ = result;
+      store(ticket, result);
       const auto again = [this] { return probeRequested_; };
-      if (result.isAvailable()) {
+      if (availability_.isAvailable()) {
         wake_.wait(lock, stop, again);
       } else {
         wake_.wait_for(lock, stop, std::chrono::duration<double>(configuration_.probeIntervalSeconds),
                        again);
       }
     }
+  }
+
+  std::uint64_t nextTicket() {
+    std::scoped_lock lock(mutex_);
+    return ++ticketsIssued_;
+  }
+
+  // A probe that began before the last stored one answers about an older server state: a slow
+  // background probe must not undo what a later refresh found.
+  void store(std::uint64_t ticket, const Availability& result) {
+    if (ticket < storedTicket_) return;
+    storedTicket_ = ticket;
+    availability_ = result;
   }
 
   // 503 means the server is still loading its model; any other answer means it can take requests.
@@ -132,6 +149,8 @@ class SystemLanguageModel::Impl {
   std::condition_variable_any wake_;
   Availability availability_;
   bool probeRequested_ = false;
+  std::uint64_t ticketsIssued_ = 0;
+  std::uint64_t storedTicket_ = 0;
 
   std::jthread prober_;
 };

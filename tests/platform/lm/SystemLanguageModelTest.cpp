@@ -136,6 +136,20 @@ TEST(SystemLanguageModelTest, ReadDoesNotWaitForAHeldProbe) {
   EXPECT_TRUE(eventuallyReads(model, Availability::available()));
 }
 
+TEST(SystemLanguageModelTest, SlowBackgroundProbeDoesNotUndoALaterRefresh) {
+  LanguageModelFake fake;
+  fake.setProbeAnswer(200, true);
+  SystemLanguageModel model(fake.configuration());
+  ASSERT_TRUE(fake.waitForProbes(1));
+  // The server went down to load a model after the background probe was answered "ready".
+  fake.setProbeAnswer(503);
+  EXPECT_EQ(model.refreshAvailability(), kNotReady);
+  fake.release();
+  // The background probe's stale answer is dropped and, the model not being ready, it probes again.
+  ASSERT_TRUE(fake.waitForProbes(3));
+  EXPECT_EQ(model.availability(), kNotReady);
+}
+
 TEST(SystemLanguageModelTest, ProbeRepeatsUntilTheModelIsReady) {
   LanguageModelFake fake;
   fake.setProbeAnswer(503);
