@@ -239,4 +239,178 @@ std::filesystem::path writeEouModelFolder(const std::filesystem::path& folder, c
   return folder;
 }
 
+namespace {
+
+TensorValue nemotronScript(const NemotronStandIn& standIn, const std::vector<NemotronScriptFrame>& script) {
+  const std::int64_t width = standIn.blank + 1;
+  const std::int64_t frames = standIn.frames;
+  TensorValue value = floats({1, width, frames}, std::vector<double>(static_cast<std::size_t>(width * frames), 0.0));
+  for (std::int64_t t = 0; t < frames; ++t) {
+    const NemotronScriptFrame frame = t < static_cast<std::int64_t>(script.size())
+                                          ? script[static_cast<std::size_t>(t)]
+                                          : nemotronBlankFrame(standIn.blank);
+    for (const auto& [id, score] : frame) {
+      value.values[static_cast<std::size_t>(id * frames + t)] = score;
+    }
+  }
+  return value;
+}
+
+std::string nemotronOutput(const NemotronStandIn& standIn, const std::string& name) {
+  return standIn.missingOutputs.count(name) ? name + "_absent" : name;
+}
+
+ModelBuilder nemotronEncoderModel(const NemotronStandIn& standIn) {
+  const std::int64_t width = standIn.blank + 1;
+  ModelBuilder model("encoder_int8");
+  model.input("mel", ElementType::float32, {1, standIn.melFeatures, standIn.totalMelFrames})
+      .input("mel_length", ElementType::int32, {1})
+      .input("cache_channel", ElementType::float32, standIn.cacheChannelShape)
+      .input("cache_time", ElementType::float32, standIn.cacheTimeShape)
+      .input("cache_len", ElementType::int32, {1})
+      .initializer("oneFloat", floats({1}, {1}))
+      .initializer("oneInt", {ElementType::int32, {1}, {1}})
+      .initializer("blankScript", nemotronScript(standIn, {}))
+      .node("ReduceMean", {"mel"}, {"meanMel"}, {Attribute("keepdims", 0)});
+  std::string chosen = "blankScript";
+  for (std::size_t i = 0; i < standIn.levels.size(); ++i) {
+    const std::string level = "level" + std::to_string(i);
+    const std::string next = level + "Chosen";
+    model.initializer(level + "Above", floats({}, {standIn.levels[i].above}))
+        .initializer(level + "Script", nemotronScript(standIn, standIn.levels[i].script))
+        .node("Greater", {"meanMel", level + "Above"}, {level + "Loud"})
+        .node("Where", {level + "Loud", level + "Script", chosen}, {next});
+    chosen = next;
+  }
+  if (standIn.zeroEncoder) {
+    model.initializer("zeroFloat", floats({1}, {0})).node("Mul", {chosen, "zeroFloat"}, {"zeroed"});
+    chosen = "zeroed";
+  }
+  const std::string encoded = nemotronOutput(standIn, "encoded");
+  if (standIn.encodedAsInt32) {
+    model.node("Cast", {chosen}, {encoded}, {Attribute("to", static_cast<int>(ElementType::int32))})
+        .output(encoded, ElementType::int32, {1, width, standIn.frames});
+  } else if (standIn.encodedRank2) {
+    model.initializer("rank2", int64s({static_cast<double>(width), static_cast<double>(standIn.frames)}))
+        .node("Reshape", {chosen, "rank2"}, {encoded})
+        .output(encoded, ElementType::float32, {width, standIn.frames});
+  } else {
+    model.node("Identity", {chosen}, {encoded}).output(encoded, ElementType::float32, {1, width, standIn.frames});
+  }
+  model.node("Add", {"cache_channel", "oneFloat"}, {"cache_channel_out"})
+      .node("Add", {"cache_time", "oneFloat"}, {"cache_time_out"})
+      .output("cache_channel_out", ElementType::float32, standIn.cacheChannelShape)
+      .output("cache_time_out", ElementType::float32, standIn.cacheTimeShape);
+  if (standIn.cacheLenOut) {
+    model.node("Add", {"cache_len", "oneInt"}, {"cache_len_out"}).output("cache_len_out", ElementType::int32, {1});
+  }
+  return model;
+}
+
+// token → `prediction` [1, blank + 1, 1] (penalty at the token's id); the counted states.
+void addNemotronPrediction(ModelBuilder& model, const NemotronStandIn& standIn, const std::string& prediction) {
+  const std::int64_t width = standIn.blank + 1;
+  const std::vector<std::int64_t> stateShape{standIn.decoderLayers, 1, standIn.decoderHidden};
+  std::vector<double> ids(static_cast<std::size_t>(width));
+  for (std::int64_t i = 0; i < width; ++i) ids[static_cast<std::size_t>(i)] = static_cast<double>(i);
+  model.input("token", ElementType::int32, {1, 1})
+      .input("token_length", ElementType::int32, {1})
+      .input("h_in", ElementType::float32, stateShape)
+      .input("c_in", ElementType::float32, stateShape)
+      .initializer("ids", {ElementType::int32, {1, width, 1}, std::move(ids)})
+      .initializer("penalty", floats({1}, {standIn.penalty}))
+      .initializer("one", floats({1}, {1}))
+      .initializer("two", floats({1}, {2}))
+      .node("Equal", {"token", "ids"}, {"isToken"})
+      .node("Cast", {"isToken"}, {"tokenMask"}, {Attribute("to", static_cast<int>(ElementType::float32))})
+      .node("Mul", {"tokenMask", "penalty"}, {prediction})
+      .node("Add", {"c_in", "two"}, {nemotronOutput(standIn, "c_out")})
+      .output(nemotronOutput(standIn, "c_out"), ElementType::float32, stateShape)
+      .output(nemotronOutput(standIn, "h_out"), ElementType::float32, stateShape);
+  if (!standIn.failOnToken) {
+    model.node("Add", {"h_in", "one"}, {nemotronOutput(standIn, "h_out")});
+    return;
+  }
+  model.initializer("poison", {ElementType::int32, {1}, {static_cast<double>(*standIn.failOnToken)}})
+      .initializer("table", floats({1}, {0}))
+      .initializer("farIndex", int64s({1000}))
+      .node("Equal", {"token", "poison"}, {"poisoned"})
+      .node("Cast", {"poisoned"}, {"poisonFlag"}, {Attribute("to", static_cast<int>(ElementType::int64))})
+      .node("Reshape", {"poisonFlag", "oneShape"}, {"poisonFlat"})
+      .initializer("oneShape", int64s({1}))
+      .node("Mul", {"poisonFlat", "farIndex"}, {"poisonIndex"})
+      .node("Gather", {"table", "poisonIndex"}, {"poisonZero"}, {Attribute("axis", 0)})
+      .node("Add", {"h_in", "one"}, {"hNext"})
+      .node("Add", {"hNext", "poisonZero"}, {nemotronOutput(standIn, "h_out")});
+}
+
+ModelBuilder nemotronDecoderModel(const NemotronStandIn& standIn) {
+  ModelBuilder model("decoder");
+  addNemotronPrediction(model, standIn, nemotronOutput(standIn, "decoder_out"));
+  model.output(nemotronOutput(standIn, "decoder_out"), ElementType::float32, {1, standIn.blank + 1, 1});
+  return model;
+}
+
+ModelBuilder nemotronJointModel(const NemotronStandIn& standIn) {
+  const std::int64_t width = standIn.blank + 1;
+  ModelBuilder model("joint");
+  model.input("encoder", ElementType::float32, {1, width, 1})
+      .input("decoder", ElementType::float32, {1, width, 1})
+      .node("Add", {"encoder", "decoder"}, {nemotronOutput(standIn, "logits")})
+      .output(nemotronOutput(standIn, "logits"), ElementType::float32, {1, width, 1});
+  return model;
+}
+
+ModelBuilder nemotronFusedModel(const NemotronStandIn& standIn) {
+  const std::int64_t width = standIn.blank + 1;
+  ModelBuilder model("decoder_joint");
+  addNemotronPrediction(model, standIn, "prediction");
+  model.input("encoder", ElementType::float32, {1, width, 1})
+      .node("Add", {"encoder", "prediction"}, {nemotronOutput(standIn, "logits")})
+      .output(nemotronOutput(standIn, "logits"), ElementType::float32, {1, width, 1});
+  return model;
+}
+
+}  // namespace
+
+NemotronScriptFrame nemotronTokenFrame(std::int64_t id, std::int64_t blank) { return {{id, 1.0f}, {blank, 0.5f}}; }
+
+NemotronScriptFrame nemotronBlankFrame(std::int64_t blank) { return {{blank, 3.0f}}; }
+
+std::filesystem::path writeNemotronModelFolder(const std::filesystem::path& folder, const NemotronStandIn& standIn,
+                                               const std::string& vocabJson,
+                                               const std::optional<std::string>& metadataJson) {
+  namespace fs = std::filesystem;
+  fs::create_directories(folder / "encoder");
+  const auto writeAs = [&](const ModelBuilder& model, const fs::path& bundle) {
+    fs::remove_all(bundle);
+    fs::rename(model.writeBundle(bundle.parent_path()), bundle);
+  };
+  writeAs(nemotronEncoderModel(standIn), folder / "encoder" / "encoder_int8.mlmodelc");
+  writeAs(nemotronDecoderModel(standIn), folder / "decoder.mlmodelc");
+  writeAs(nemotronJointModel(standIn), folder / "joint.mlmodelc");
+  if (standIn.fused) writeAs(nemotronFusedModel(standIn), folder / "decoder_joint.mlmodelc");
+  std::ofstream(folder / "tokenizer.json", std::ios::binary) << vocabJson;
+  if (metadataJson) std::ofstream(folder / "metadata.json", std::ios::binary) << *metadataJson;
+  return folder;
+}
+
+std::string nemotronMetadata(const NemotronStandIn& standIn, std::int64_t chunkMelFrames, std::int64_t chunkMs,
+                             std::int64_t preEncodeCache) {
+  const auto shape = [](const std::vector<std::int64_t>& dims) {
+    std::string text = "[";
+    for (std::size_t i = 0; i < dims.size(); ++i) text += (i ? ", " : "") + std::to_string(dims[i]);
+    return text + "]";
+  };
+  return "{\"mel_features\": " + std::to_string(standIn.melFeatures) +
+         ", \"chunk_mel_frames\": " + std::to_string(chunkMelFrames) + ", \"chunk_ms\": " + std::to_string(chunkMs) +
+         ", \"pre_encode_cache\": " + std::to_string(preEncodeCache) +
+         ", \"total_mel_frames\": " + std::to_string(standIn.totalMelFrames) +
+         ", \"blank_idx\": " + std::to_string(standIn.blank) +
+         ", \"decoder_hidden\": " + std::to_string(standIn.decoderHidden) +
+         ", \"decoder_layers\": " + std::to_string(standIn.decoderLayers) +
+         ", \"cache_channel_shape\": " + shape(standIn.cacheChannelShape) +
+         ", \"cache_time_shape\": " + shape(standIn.cacheTimeShape) + "}";
+}
+
 }  // namespace testsupport

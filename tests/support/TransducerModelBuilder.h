@@ -108,4 +108,64 @@ std::filesystem::path writeEouModelFolder(const std::filesystem::path& folder, c
                                           const std::string& vocabJson, const TransducerStandIn& transducer = {},
                                           bool fused = false);
 
+// Stand-ins of the English streaming Nemotron recogniser, with its feature names. Sizes come from
+// the stand-in (and so from the test's "metadata.json"). Logits have blank + 1 values.
+//
+// Encoder: "mel" float32 [1, melFeatures, totalMelFrames], "mel_length" int32 [1], "cache_channel"
+// and "cache_time" float32 of the cache shapes, "cache_len" int32 [1] → "encoded" float32
+// [1, blank + 1, frames] and, each the input + 1, "cache_channel_out", "cache_time_out" and
+// (optionally) "cache_len_out". The frames are the script of the level chosen by the mean of "mel"
+// (as for the end-of-utterance encoder; zeros ≈ -16.6, loud noise ≈ -2.5). A script frame scores
+// ids: tokenFrame(k) gives k 1 and the blank 0.5, blankFrame() the blank 3.
+//
+// Decoder: "token" int32 [1, 1], "token_length" int32 [1], "h_in", "c_in" float32 [L, 1, H] →
+// "decoder_out" float32 [1, blank + 1, 1] = penalty at the id of "token", "h_out" = "h_in" + 1,
+// "c_out" = "c_in" + 2. Joint: "encoder" [1, blank + 1, 1] + "decoder" [1, blank + 1, 1] →
+// "logits". So with the default penalty a scripted token is emitted once per frame, then the blank
+// wins; with a penalty of 0 it repeats up to the symbol limit. Fused: the decoder's inputs and
+// "encoder" → "logits", "h_out", "c_out".
+using NemotronScriptFrame = std::vector<std::pair<std::int64_t, float>>;
+
+struct NemotronLevel {
+  float above = 0;
+  // Frames past the script are blank.
+  std::vector<NemotronScriptFrame> script;
+};
+
+struct NemotronStandIn {
+  std::int64_t blank = 1024;
+  std::int64_t melFeatures = 128;
+  std::int64_t totalMelFrames = 233;
+  std::vector<std::int64_t> cacheChannelShape{1, 2, 3, 4};
+  std::vector<std::int64_t> cacheTimeShape{1, 2, 4, 2};
+  std::int64_t decoderLayers = 2;
+  std::int64_t decoderHidden = 4;
+  std::int64_t frames = 3;
+  std::vector<NemotronLevel> levels;
+  float penalty = -2;
+  bool cacheLenOut = true;
+  // Every "encoded" value 0, which the load probe refuses.
+  bool zeroEncoder = false;
+  // "encoded" as int32, or as [blank + 1, frames] without the batch dimension.
+  bool encodedAsInt32 = false;
+  bool encodedRank2 = false;
+  // Outputs published under "<name>_absent".
+  std::set<std::string> missingOutputs;
+  // The decoder and the fused model fail when fed this token.
+  std::optional<std::int64_t> failOnToken;
+  bool fused = false;
+};
+
+NemotronScriptFrame nemotronTokenFrame(std::int64_t id, std::int64_t blank = 1024);
+NemotronScriptFrame nemotronBlankFrame(std::int64_t blank = 1024);
+
+// "encoder/encoder_int8.mlmodelc", "decoder.mlmodelc", "joint.mlmodelc", with `fused`
+// "decoder_joint.mlmodelc", "tokenizer.json" (`vocabJson`) and, when given, "metadata.json".
+std::filesystem::path writeNemotronModelFolder(const std::filesystem::path& folder, const NemotronStandIn& standIn,
+                                               const std::string& vocabJson,
+                                               const std::optional<std::string>& metadataJson);
+// The metadata.json that matches the stand-in, with the given chunk geometry.
+std::string nemotronMetadata(const NemotronStandIn& standIn, std::int64_t chunkMelFrames, std::int64_t chunkMs,
+                             std::int64_t preEncodeCache = 9);
+
 }  // namespace testsupport

@@ -82,7 +82,7 @@ float& at3(MLMultiArray& array, std::int64_t i, std::int64_t j, std::int64_t k) 
 }
 
 // The encoder's "mel": the cached frames, then the chunk's first totalMelFrames - preEncodeCache.
-ArrayPtr prependMelCache(const NemotronStreamingConfig& config, const ArrayPtr& melCache, const MLMultiArray& mel) {
+ArrayPtr melInputWithCache(const NemotronStreamingConfig& config, const ArrayPtr& melCache, const MLMultiArray& mel) {
   auto input = EncoderCacheManager::createZeroArray({1, config.melFeatures, config.totalMelFrames},
                                                     MLMultiArrayDataType::float32);
   const std::int64_t bands = std::min(config.melFeatures, mel.shape()[1]);
@@ -101,7 +101,7 @@ ArrayPtr prependMelCache(const NemotronStreamingConfig& config, const ArrayPtr& 
 }
 
 // The chunk's last preEncodeCache frames; the last one never reached this chunk's encoder input.
-ArrayPtr extractMelCache(const NemotronStreamingConfig& config, const MLMultiArray& mel) {
+ArrayPtr melCacheOf(const NemotronStreamingConfig& config, const MLMultiArray& mel) {
   const std::int64_t frames = mel.shape()[2];
   const std::int64_t kept = std::min(frames, config.preEncodeCache);
   const std::int64_t bands = std::min(config.melFeatures, mel.shape()[1]);
@@ -444,7 +444,7 @@ void StreamingNemotronAsrManager::processChunk(const std::vector<float>& samples
   // Everything below works on copies; the stream changes only once the chunk has succeeded.
   const auto mel = extractor->melSpectrogram(samples);
   const platform::MLDictionaryFeatureProvider encoderInputs(std::map<std::string, ArrayPtr>{
-      {"mel", prependMelCache(config, stream.melCache, *mel)},
+      {"mel", melInputWithCache(config, stream.melCache, *mel)},
       {"mel_length", int32Array({1}, static_cast<std::int32_t>(config.totalMelFrames))},
       {"cache_channel", stream.cacheChannel},
       {"cache_time", stream.cacheTime},
@@ -457,7 +457,7 @@ void StreamingNemotronAsrManager::processChunk(const std::vector<float>& samples
   const auto encoded = outputArray(*encoderOutput, "encoded");
   if (!encoded) throw ASRError::processingFailed("Encoder failed to produce output");
   requireFloatRank3(*encoded, "encoded");
-  stream.melCache = extractMelCache(config, *mel);
+  stream.melCache = melCacheOf(config, *mel);
 
   std::vector<std::int64_t> ids;
   std::vector<TokenTiming> timings;
@@ -528,6 +528,16 @@ void StreamingNemotronAsrManager::processChunk(const std::vector<float>& samples
     }
   }
   if (callback) callback(text);
+}
+
+std::shared_ptr<MLMultiArray> StreamingNemotronAsrManager::prependMelCache(const MLMultiArray& mel) const {
+  std::scoped_lock lock(mutex_);
+  return melInputWithCache(config_, stream_ ? stream_->melCache : nullptr, mel);
+}
+
+std::shared_ptr<MLMultiArray> StreamingNemotronAsrManager::extractMelCache(const MLMultiArray& mel) const {
+  std::scoped_lock lock(mutex_);
+  return melCacheOf(config_, mel);
 }
 
 bool StreamingNemotronAsrManager::encoderProducesNonZeroOutput() {

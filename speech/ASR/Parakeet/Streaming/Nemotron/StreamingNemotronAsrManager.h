@@ -113,6 +113,11 @@ class StreamingNemotronAsrManager : public StreamingAsrManager {
   void processChunk(const std::vector<float>& samples, std::size_t consumedSamples);
   // The load probe: true when the encoder gives any non-zero "encoded" value.
   bool encoderProducesNonZeroOutput();
+  // The encoder's "mel" for a chunk's mel [1, melFeatures, M]: the stream's mel cache (zeros after
+  // a reset), then the chunk's first totalMelFrames - preEncodeCache frames.
+  std::shared_ptr<platform::MLMultiArray> prependMelCache(const platform::MLMultiArray& mel) const;
+  // The chunk's last min(M, preEncodeCache) frames, which the next chunk's input starts with.
+  std::shared_ptr<platform::MLMultiArray> extractMelCache(const platform::MLMultiArray& mel) const;
 
  private:
   struct Stream;
