@@ -226,7 +226,7 @@ void StreamingNemotronAsrManager::loadModels(const std::optional<std::filesystem
   const std::filesystem::path folder = base / repo.folderName();
   const std::set<std::string> required{std::string(Names::encoderInt8File), std::string(Names::decoderFile),
                                        std::string(Names::jointFile), std::string(Names::tokenizer)};
-  ModelHub::loadWithRecovery(repo, folder, required, std::nullopt, DownloadConfig::default_(), progressHandler,
+  ModelHub::loadWithRecovery(repo, base, required, std::nullopt, DownloadConfig::default_(), progressHandler,
                              [&] { loadModels(folder); }, std::move(stopToken));
 }
 
