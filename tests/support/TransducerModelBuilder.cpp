@@ -287,7 +287,17 @@ ModelBuilder nemotronEncoderModel(const NemotronStandIn& standIn) {
     chosen = "zeroed";
   }
   const std::string encoded = nemotronOutput(standIn, "encoded");
-  if (standIn.encodedAsInt32) {
+  if (standIn.emptyAtOrBelow) {
+    model.initializer("emptyLimit", floats({}, {*standIn.emptyAtOrBelow}))
+        .initializer("allFrames", int64s({static_cast<double>(standIn.frames)}))
+        .initializer("sliceStart", int64s({0}))
+        .initializer("sliceAxis", int64s({2}))
+        .node("Greater", {"meanMel", "emptyLimit"}, {"hasFrames"})
+        .node("Cast", {"hasFrames"}, {"hasFramesFlag"}, {Attribute("to", static_cast<int>(ElementType::int64))})
+        .node("Mul", {"hasFramesFlag", "allFrames"}, {"sliceEnd"})
+        .node("Slice", {chosen, "sliceStart", "sliceEnd", "sliceAxis"}, {encoded})
+        .output(encoded, ElementType::float32, {1, width, -1});
+  } else if (standIn.encodedAsInt32) {
     model.node("Cast", {chosen}, {encoded}, {Attribute("to", static_cast<int>(ElementType::int32))})
         .output(encoded, ElementType::int32, {1, width, standIn.frames});
   } else if (standIn.encodedRank2) {

@@ -149,6 +149,9 @@ struct NemotronStandIn {
   // "encoded" as int32, or as [blank + 1, frames] without the batch dimension.
   bool encodedAsInt32 = false;
   bool encodedRank2 = false;
+  // "encoded" has no frames at all when the mean of "mel" is not above this (the load probe's
+  // input is, at about 0.18).
+  std::optional<float> emptyAtOrBelow;
   // Outputs published under "<name>_absent".
   std::set<std::string> missingOutputs;
   // The decoder and the fused model fail when fed this token.

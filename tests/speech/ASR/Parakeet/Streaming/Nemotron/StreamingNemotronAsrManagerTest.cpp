@@ -31,7 +31,7 @@ using Level = platform::SystemLog::Level;
 
 constexpr const char* kVocab = R"({"0": "▁he", "1": "llo", "2": "▁wor", "3": "ld", "5": "▁five"})";
 // Mean log-mel above which the stand-in encoder plays its script: loud noise, not silence.
-constexpr float kLoud = -6;
+constexpr float kLoud = -10;
 // Small chunks: 16 new mel frames (2,560 samples) behind 9 cached ones.
 constexpr std::int64_t kChunkFrames = 16;
 constexpr std::size_t kChunkSamples = 2560;
@@ -247,7 +247,7 @@ TEST_F(StreamingNemotronAsrManagerTest, TimingsFollowTheAbsoluteFrameClock) {
 
 TEST_F(StreamingNemotronAsrManagerTest, EmptyEncoderOutputStillAdvancesTheCaches) {
   NemotronStandIn standIn = small();
-  standIn.frames = 0;
+  standIn.emptyAtOrBelow = -1;
   auto engine = loaded(standIn);
   std::vector<std::string> calls;
   engine->setPartialCallback([&](const std::string& text) { calls.push_back(text); });
@@ -310,9 +310,9 @@ TEST_F(StreamingNemotronAsrManagerTest, FinishPadsTheTailAndHandsOverTheTimings)
   EXPECT_EQ(engine->finish({}), "");
   EXPECT_EQ(engine->processedChunks(), 0);
   engine->appendAudio(*buffer(loud(100)));
-  // 100 loud samples padded with zeros are mostly silence: the script does not play.
-  EXPECT_EQ(engine->finish({}), "");
+  engine->finish({});
   EXPECT_EQ(engine->processedChunks(), 1);
+  EXPECT_EQ(engine->absoluteFrameBase(), 3);
   EXPECT_TRUE(engine->audioBuffer().empty());
 
   engine->appendAudio(*buffer(loud(kChunkSamples - 10)));
@@ -327,7 +327,7 @@ TEST_F(StreamingNemotronAsrManagerTest, FinishPadsTheTailAndHandsOverTheTimings)
   // The next utterance continues the frame clock.
   engine->appendAudio(*buffer(loud(kChunkSamples)));
   const auto [next, nextTimings] = engine->finishWithTokenTimings({});
-  EXPECT_EQ(next, "llo");  // the decoder carries on from token 1: frame 0's token 0, then 1 is penalised
+  EXPECT_EQ(next, "hello");
   ASSERT_FALSE(nextTimings.empty());
   EXPECT_DOUBLE_EQ(nextTimings[0].startTime, 6 * 0.08);
 }
@@ -448,8 +448,12 @@ class StreamingNemotronLoadTest : public StreamingNemotronAsrManagerTest {
     ModelRegistry::setRevisionOverrides({});
     ModelHub::setOfflineMode(false);
     standIn_ = small({nemotronTokenFrame(0), nemotronTokenFrame(1)});
+    // The repositories' catalogue also lists the fused model and a preprocessor, so the hub has them.
+    standIn_.fused = true;
     published_ = folder(standIn_, testsupport::nemotronMetadata(standIn_, kChunkFrames, 160));
-    for (const char* bundle : {"encoder/encoder_int8.mlmodelc", "decoder.mlmodelc", "joint.mlmodelc"}) {
+    fs::copy(published_ / "joint.mlmodelc", published_ / "preprocessor.mlmodelc", fs::copy_options::recursive);
+    for (const char* bundle : {"encoder/encoder_int8.mlmodelc", "decoder.mlmodelc", "joint.mlmodelc",
+                               "decoder_joint.mlmodelc", "preprocessor.mlmodelc"}) {
       hub_.putFolder(kRepo, "main", std::string("nemotron_coreml_2240ms/") + bundle, published_ / bundle);
     }
     for (const char* file : {"tokenizer.json", "metadata.json"}) {
