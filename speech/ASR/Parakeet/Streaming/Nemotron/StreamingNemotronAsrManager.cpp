@@ -326,7 +326,7 @@ void StreamingNemotronAsrManager::processCompleteChunks(std::stop_token stopToke
       samples.assign(audioBuffer_.begin(), audioBuffer_.begin() + static_cast<std::ptrdiff_t>(chunk));
     }
     platform::CancellationError::throwIfRequested(stopToken);
-    processChunk(samples, chunk);
+    decodeChunk(samples, chunk);
   }
 }
 
@@ -348,7 +348,7 @@ std::string StreamingNemotronAsrManager::finish(std::stop_token stopToken) {
       samples.assign(audioBuffer_.begin(), audioBuffer_.begin() + static_cast<std::ptrdiff_t>(chunk));
     }
   }
-  if (!samples.empty()) processChunk(samples, samples.size());
+  if (!samples.empty()) decodeChunk(samples, samples.size());
 
   std::scoped_lock lock(mutex_);
   std::string text = tokenizer_->decode(accumulatedTokenIds_);
@@ -418,6 +418,11 @@ void StreamingNemotronAsrManager::cleanup(std::stop_token /*stopToken*/) noexcep
 }
 
 void StreamingNemotronAsrManager::processChunk(const std::vector<float>& samples, std::size_t consumedSamples) {
+  std::scoped_lock processing(processingMutex_);
+  decodeChunk(samples, consumedSamples);
+}
+
+void StreamingNemotronAsrManager::decodeChunk(const std::vector<float>& samples, std::size_t consumedSamples) {
   std::shared_ptr<const platform::MLModel> encoder;
   std::shared_ptr<const platform::MLModel> decoder;
   std::shared_ptr<const platform::MLModel> joint;

@@ -123,7 +123,9 @@ class StreamingNemotronAsrManager : public StreamingAsrManager {
   struct Stream;
 
   std::shared_ptr<const platform::MLMultiArray> streamArray(std::shared_ptr<platform::MLMultiArray> Stream::*member) const;
+  // REQUIRES: processingMutex_ held.
   void processCompleteChunks(std::stop_token stopToken);
+  void decodeChunk(const std::vector<float>& samples, std::size_t consumedSamples);
   // REQUIRES: mutex_ held.
   void resetStates();
   void resetLocked();
