@@ -8,3 +8,11 @@ velto_add_test(linux_texts_tests
   LIBS veltovoice_ui platform_audio_playback test_support test_support_app Qt6::Test Qt6::Widgets
   LABELS linux_texts)
 target_compile_definitions(linux_texts_tests PRIVATE VELTO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+
+# The real program on a private X server, driven by keys typed through XTEST.
+velto_add_test(play_pause_key_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/Shell/PlayPauseKeyTest.cpp
+  LIBS veltovoice_core test_support test_support_app test_support_x11 Qt6::Core
+  LABELS linux_texts)
+target_compile_definitions(play_pause_key_tests PRIVATE VELTOVOICE_PROGRAM="$<TARGET_FILE:veltovoice>")
+add_dependencies(play_pause_key_tests veltovoice)
