@@ -291,12 +291,13 @@ std::optional<std::int64_t> ChunkProcessor::latestPauseCut(std::int64_t previous
 
 bool ChunkProcessor::shouldUseWarmupPrefix(std::int64_t position) const {
   SampleReader reader(sampleSource, totalSamples);
-  for (std::int64_t examined = 0; examined < kWarmupQuietSamples; examined += kWarmupBlockSamples) {
+  for (std::int64_t examined = 0; examined < kWarmupQuietSamples;) {
     const std::int64_t blockStart = position + examined;
     if (blockStart >= totalSamples) return true;
     const std::span<const float> block = reader.read(blockStart, blockStart + kWarmupBlockSamples);
     const float rms = std::sqrt(sumOfSquares(block) / static_cast<float>(block.size()));
     if (!(rms < kWarmupQuietRms)) return true;
+    examined += std::ssize(block);
   }
   return false;
 }
