@@ -20,6 +20,7 @@ class FileError : public Error {
   static constexpr int fileNoSuchFile = 4;
   static constexpr int fileReadCorruptFile = 259;
   static constexpr int fileReadNoSuchFile = 260;
+  static constexpr int fileReadInapplicableStringEncoding = 261;
 
   // The error of `operation` ("open", "write", "rename", ...) on `path` that failed with `errnum`.
   static FileError fromErrno(const std::string& operation, const std::filesystem::path& path,

@@ -10,4 +10,9 @@ namespace platform::text {
 // U+0301) become the same bytes. Invalid UTF-8 sequences become U+FFFD.
 std::string toNfc(std::string_view utf8);
 
+// `utf8` in Normalization Form KC: compatibility forms become their plain letters ("ﬁ" becomes
+// "fi", U+00A0 and U+3000 become U+0020), then composed as in toNfc. Invalid UTF-8 sequences
+// become U+FFFD.
+std::string toNfkc(std::string_view utf8);
+
 }  // namespace platform::text
