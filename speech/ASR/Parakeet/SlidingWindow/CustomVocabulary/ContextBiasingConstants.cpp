@@ -22,10 +22,11 @@ std::optional<std::int64_t> integerVariable(const char* name) {
   const auto value = platform::Environment::value(name);
   if (!value) return std::nullopt;
   std::string_view text = *value;
-  // from_chars takes "-" but not "+".
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  const std::string_view digits = !text.empty() && text.front() == '-' ? text.substr(1) : text;
+  const bool hasSign = !text.empty() && (text.front() == '+' || text.front() == '-');
+  const std::string_view digits = hasSign ? text.substr(1) : text;
   if (digits.empty() || !std::all_of(digits.begin(), digits.end(), isDigit)) return std::nullopt;
+  // from_chars takes "-" but not "+".
+  if (text.front() == '+') text = digits;
   std::int64_t number = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
   if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
