@@ -46,6 +46,14 @@ SystemLogCapture::~SystemLogCapture() { platform::SystemLog::replaceSink(previou
 
 std::vector<Record> SystemLogCapture::records() const { return sink_->records(); }
 
+std::vector<std::string> SystemLogCapture::messages(const std::string& category) const {
+  std::vector<std::string> out;
+  for (const Record& record : records()) {
+    if (record.category == category) out.push_back(record.message);
+  }
+  return out;
+}
+
 void SystemLogCapture::setEnabled(Level level, bool enabled) { sink_->setEnabled(level, enabled); }
 
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <set>
+#include <string>
 #include <vector>
 
 #include "platform/sys/SystemLog.h"
@@ -19,6 +20,9 @@ class SystemLogCapture {
 
   // The records so far, in the order they were written.
   std::vector<platform::SystemLog::Record> records() const;
+
+  // The messages of the records of one logger category so far, in order.
+  std::vector<std::string> messages(const std::string& category) const;
 
   // Makes the sink report `level` as disabled (as a syslog mask would), or enabled again.
   void setEnabled(platform::SystemLog::Level level, bool enabled);

@@ -40,13 +40,7 @@ class CustomVocabularyContextTest : public ::testing::Test {
   }
 
   // The vocabulary loaders' log lines so far.
-  std::vector<std::string> logLines() const {
-    std::vector<std::string> lines;
-    for (const auto& record : log_.records()) {
-      if (record.category == "CustomVocabulary") lines.push_back(record.message);
-    }
-    return lines;
-  }
+  std::vector<std::string> logLines() const { return log_.messages("CustomVocabulary"); }
 
   static void expectDefaultThresholds(const CustomVocabularyContext& context) {
     EXPECT_EQ(context.alpha, 0.5f);
