@@ -1,0 +1,5 @@
+velto_add_test(offline_embedding_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/Diarizer/Offline/Extraction/OfflineEmbeddingExtractorTest.cpp
+  LIBS tesselaudio test_support
+  LABELS offline_embedding)
