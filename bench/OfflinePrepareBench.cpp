@@ -38,16 +38,7 @@ std::shared_ptr<const AudioSampleSource> tenMinutesOfVoices() {
 
 OfflineDiarizerModels standInModels() {
   testsupport::TemporaryFolder folder;
-  const auto load = [&](const testsupport::ModelBuilder& builder) {
-    return std::make_shared<platform::MLModel>(builder.writeBundle(folder.path()));
-  };
-  OfflineDiarizerModels models;
-  models.segmentationModel = load(testsupport::dcSegmentationModel());
-  models.fbankModel = load(testsupport::fbankModel());
-  models.embeddingModel = load(testsupport::embeddingModel());
-  models.pldaRhoModel = load(testsupport::pldaRhoModel());
-  models.pldaPsi.assign(testsupport::kRhoDimension, 1.0);
-  return models;
+  return testsupport::loadOfflineStandIns(folder.path());
 }
 
 void setUp() {

@@ -3,6 +3,9 @@
 #include <cassert>
 #include <cstring>
 #include <fstream>
+#include <memory>
+
+#include "platform/ml/MLModel.h"
 
 namespace testsupport {
 namespace {
@@ -178,6 +181,19 @@ std::filesystem::path writeOfflineDiarizerFiles(const std::filesystem::path& fol
   std::ofstream(folder / "plda-parameters.json", std::ios::binary)
       << pldaParametersJson(std::vector<float>(kRhoDimension, 1.0f));
   return folder;
+}
+
+tesselaudio::OfflineDiarizerModels loadOfflineStandIns(const std::filesystem::path& folder) {
+  const auto load = [&](const ModelBuilder& builder) {
+    return std::make_shared<platform::MLModel>(builder.writeBundle(folder));
+  };
+  tesselaudio::OfflineDiarizerModels models;
+  models.segmentationModel = load(dcSegmentationModel());
+  models.fbankModel = load(fbankModel());
+  models.embeddingModel = load(embeddingModel());
+  models.pldaRhoModel = load(pldaRhoModel());
+  models.pldaPsi.assign(kRhoDimension, 1.0);
+  return models;
 }
 
 }  // namespace testsupport

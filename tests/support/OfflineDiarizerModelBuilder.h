@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "speech/Diarizer/Offline/Core/OfflineDiarizerModels.h"
 #include "tests/support/ModelBuilder.h"
 
 // Stand-ins for the offline diarizer's models, built in code with the real contracts, and the
@@ -68,5 +69,9 @@ std::string pldaParametersJson(const std::vector<float>& psi);
 // Writes the four stand-in bundles and "plda-parameters.json" (128 values of
 // 1.0) into `folder`, as the hub's offline set lays them out. Returns `folder`.
 std::filesystem::path writeOfflineDiarizerFiles(const std::filesystem::path& folder);
+
+// The DC segmentation, FBANK, embedding and PLDA stand-ins, written into `folder` and loaded, with
+// 128 psi values of 1.0.
+tesselaudio::OfflineDiarizerModels loadOfflineStandIns(const std::filesystem::path& folder);
 
 }  // namespace testsupport

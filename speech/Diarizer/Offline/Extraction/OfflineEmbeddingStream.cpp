@@ -46,18 +46,6 @@ struct OfflineChunkBatchInfo {
   std::vector<std::vector<float>> speakerWeights;
 };
 
-// A TimedEmbedding still waiting for its PLDA features.
-struct OfflineEmbeddingPending {
-  std::int64_t chunkIndex = 0;
-  std::int64_t speakerIndex = 0;
-  std::int64_t startFrame = 0;
-  std::int64_t endFrame = 0;
-  std::vector<float> frameWeights;
-  double startTime = 0;
-  double endTime = 0;
-  std::vector<float> embedding256;
-};
-
 struct CachedSpeakerEmbedding {
   std::vector<float> mask;
   std::vector<float> embedding;
@@ -214,7 +202,7 @@ class OfflineEmbeddingExtractor::Extraction {
       const double startTime = info.chunkOffsetSeconds + info.frameDuration * static_cast<double>(startFrame);
       const double endTime = info.chunkOffsetSeconds + info.frameDuration * static_cast<double>(endFrame + 1);
       pldaQueue_.push_back({info.chunkIndex, j, startFrame, endFrame, std::move(mask), startTime, endTime,
-                            std::move(embedding)});
+                            std::move(embedding), {}});
       if (static_cast<std::int64_t>(pldaQueue_.size()) >= batchSize_) runPldaBatch();
     }
     evaluations_ += speakers;
@@ -294,9 +282,8 @@ class OfflineEmbeddingExtractor::Extraction {
           "PldaRho batch size mismatch (expected {}, got {})", pldaQueue_.size(), rho.size()));
     }
     for (std::size_t i = 0; i < pldaQueue_.size(); ++i) {
-      auto& p = pldaQueue_[i];
-      results_.push_back({p.chunkIndex, p.speakerIndex, p.startFrame, p.endFrame, std::move(p.frameWeights),
-                          p.startTime, p.endTime, std::move(p.embedding256), std::move(rho[i])});
+      pldaQueue_[i].rho128 = std::move(rho[i]);
+      results_.push_back(std::move(pldaQueue_[i]));
     }
     pldaQueue_.clear();
   }
@@ -336,7 +323,8 @@ class OfflineEmbeddingExtractor::Extraction {
   std::vector<float> window_;
   std::vector<std::shared_ptr<MLMultiArray>> fbankQueue_;
   std::vector<OfflineChunkBatchInfo> fbankInfo_;
-  std::vector<OfflineEmbeddingPending> pldaQueue_;
+  // Embeddings still waiting for their PLDA features.
+  std::vector<TimedEmbedding> pldaQueue_;
   std::map<std::int64_t, CachedSpeakerEmbedding> speakerCache_;
   std::vector<TimedEmbedding> results_;
 

@@ -30,15 +30,7 @@ class OfflineEmbeddingFixture : public testing::Test {
     return std::make_shared<platform::MLModel>(builder.writeBundle(folder_.path()));
   }
 
-  OfflineDiarizerModels standInModels() {
-    OfflineDiarizerModels models;
-    models.segmentationModel = load(testsupport::dcSegmentationModel());
-    models.fbankModel = load(testsupport::fbankModel());
-    models.embeddingModel = load(testsupport::embeddingModel());
-    models.pldaRhoModel = load(testsupport::pldaRhoModel());
-    models.pldaPsi.assign(testsupport::kRhoDimension, 1.0);
-    return models;
-  }
+  OfflineDiarizerModels standInModels() { return testsupport::loadOfflineStandIns(folder_.path()); }
 
   // An extractor over the stand-ins, with the PLDA stand-in unless `withPlda` is false.
   OfflineEmbeddingExtractor extractor(const OfflineDiarizerConfig& config = OfflineDiarizerConfig::default_(),
