@@ -105,6 +105,17 @@ TEST_F(OfflineEmbeddingStreamTest, SpeakerNeedsAFifthOfTheFramesActive) {
   EXPECT_EQ(results[0].endFrame, 317);
 }
 
+TEST_F(OfflineEmbeddingStreamTest, MalformedWeightsGiveEmptyMasks) {
+  auto nan = Weights().active(0, 0, 299).active(1, 300, 588).rows();
+  nan[10][0] = std::numeric_limits<float>::quiet_NaN();
+  // Rows shorter than the first read as zeros.
+  for (std::size_t f = 300; f < nan.size(); ++f) nan[f].resize(1);
+  auto config = OfflineDiarizerConfig::default_();
+  config.embedding.excludeOverlap = false;
+  EXPECT_TRUE(extract(extractor(config), {{0, 0.0, 10.0 / 589, {}, nan}}).empty());
+  EXPECT_TRUE(logged("OfflineEmbedding", "Embedding extractor produced no valid speaker masks"));
+}
+
 TEST_F(OfflineEmbeddingStreamTest, ShortActivityTakesTheFullWeightsAsFallback) {
   auto config = OfflineDiarizerConfig::default_();
   config.embedding.excludeOverlap = false;
@@ -150,7 +161,8 @@ TEST_F(OfflineEmbeddingStreamTest, ChunkTimesComeFromItsOffsetAndFrameDuration) 
 
 TEST_F(OfflineEmbeddingStreamTest, WindowsPastTheAudioAreSkippedAndTheLastIsPadded) {
   // 30 s of audio: a window at 40 s lies after it; one at 27 s holds 3 s and zeros.
-  const auto skipped = extract(extractor(), {chunk(0, 40.0, Weights().active(0, 0, 299))});
+  const auto skipped = extract(extractor(), {chunk(0, 40.0, Weights().active(0, 0, 299)),
+                                             chunk(1, 1e300, Weights().active(0, 0, 299))});
   EXPECT_TRUE(skipped.empty());
   EXPECT_EQ(timingLine(), "");
 
