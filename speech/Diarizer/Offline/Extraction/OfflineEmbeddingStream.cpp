@@ -118,8 +118,9 @@ class OfflineEmbeddingExtractor::Extraction {
     const std::int64_t end = std::min(sampleCount_, start + windowSamples_);
     if (end <= start) return;  // the window lies wholly after the end of the audio
 
-    std::fill(window_.begin(), window_.end(), 0.0f);
+    // The source fills [0, end − start); only the rest needs clearing.
     source_.copySamples(window_.data(), start, windowSamples_);
+    std::fill(window_.begin() + (end - start), window_.end(), 0.0f);
     fbankQueue_.push_back(extractor_.prepareFbankInput(window_.data(), end - start));
     ++windows_;
     fbankInfo_.push_back({chunk.chunkIndex, offset, frameDuration, std::move(chunk.speakerWeights)});
