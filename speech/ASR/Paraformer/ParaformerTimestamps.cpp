@@ -183,11 +183,8 @@ std::vector<TimestampedSegment> decodeWithTimestamps(const platform::MLMultiArra
 std::vector<TimestampedSegment> segments(const std::vector<std::string>& pieces, const std::vector<float>& alphas,
                                          std::span<const float> audio) {
   if (pieces.empty()) return {};
-  const std::vector<int> fires = fireIndices(upsampled(alphas), pieces.size());
-  if (fires.size() < 2) return {};
-  std::vector<double> times;
-  times.reserve(fires.size());
-  for (const int fire : fires) times.push_back(fire * kFireStepSeconds);
+  const std::vector<double> times = fireTimes(alphas, pieces.size());
+  if (times.size() < 2) return {};
 
   const std::vector<float> envelope =
       smooth(energyEnvelope(audio, ParaformerConfig::sampleRate, kEnvelopeHopSeconds), kSmoothingWindow);
@@ -195,6 +192,12 @@ std::vector<TimestampedSegment> segments(const std::vector<std::string>& pieces,
   const std::size_t count = std::min(times.size() - 1, pieces.size());
   const double duration = static_cast<double>(audio.size()) / ParaformerConfig::sampleRate;
   return joinWords(placePieces(pieces, times, count, envelope, threshold, duration));
+}
+
+std::vector<double> fireTimes(const std::vector<float>& alphas, std::size_t pieceCount) {
+  std::vector<double> times;
+  for (const int fire : fireIndices(upsampled(alphas), pieceCount)) times.push_back(fire * kFireStepSeconds);
+  return times;
 }
 
 std::vector<int> cifWoHiddenFireIndices(const std::vector<float>& alphas, float threshold) {

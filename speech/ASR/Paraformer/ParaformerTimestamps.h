@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <span>
 #include <string>
@@ -32,6 +33,11 @@ std::vector<TimestampedSegment> decodeWithTimestamps(const platform::MLMultiArra
 // The same from the pieces themselves.
 std::vector<TimestampedSegment> segments(const std::vector<std::string>& pieces, const std::vector<float>& alphas,
                                          std::span<const float> audio);
+
+// The fire times in seconds (20 ms steps) of `pieceCount` pieces: each weight repeated three times,
+// then the tail weight, run through cifWoHiddenFireIndices; when that gives other than
+// pieceCount + 1 fires, the weights are first rescaled to sum to pieceCount + 1.
+std::vector<double> fireTimes(const std::vector<float>& alphas, std::size_t pieceCount);
 
 // The indices at which a running sum of `alphas` reaches `threshold`; each fire takes 1.0 (not the
 // threshold) off the sum, and one weight fires at most once.
