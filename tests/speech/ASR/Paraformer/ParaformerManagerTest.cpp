@@ -191,5 +191,15 @@ TEST_F(ParaformerManagerTest, AudioFileIsConvertedFirst) {
   EXPECT_THROW(paraformer->transcribe(folder_ / "missing.m4a"), platform::Error);
 }
 
+TEST_F(ParaformerManagerTest, AudioShorterThanAFrameGivesNothing) {
+  const auto paraformer = recogniser();
+  for (const std::size_t samples : {std::size_t{0}, std::size_t{159}}) {
+    SCOPED_TRACE(std::to_string(samples) + " samples");
+    const std::vector<float> audio(samples, 0.5f);
+    EXPECT_EQ(paraformer->transcribe(audio), "");
+    EXPECT_TRUE(paraformer->transcribeWithTimestamps(audio).empty());
+  }
+}
+
 }  // namespace
 }  // namespace tesselaudio

@@ -14,6 +14,7 @@
 #include "platform/sys/FileIO.h"
 #include "speech/ASR/Parakeet/ASRError.h"
 #include "speech/ASR/Paraformer/ParaformerConfig.h"
+#include "speech/ASR/Paraformer/ParaformerManager.h"
 #include "speech/Shared/AppLogger.h"
 #include "speech/Shared/Download/ModelHub.h"
 #include "speech/Shared/Download/ModelRegistry.h"
@@ -134,6 +135,12 @@ TEST_F(ParaformerModelsTest, DownloadAndLoadFetchesBothPrecisionsAndLoadsOne) {
   EXPECT_EQ(models.vocabulary.size(), 140u);
   EXPECT_EQ(models.vocabulary.at(3), "\u4e00");
   EXPECT_TRUE(ParaformerModels::modelsExist(cache(), ParaformerPrecision::int8));
+
+  hub_.clearRequests();
+  const auto recogniser = ParaformerManager::load(ParaformerPrecision::int8);
+  EXPECT_TRUE(hub_.requests().empty());
+  EXPECT_TRUE(logged("ParaformerModels", "Loaded Paraformer (encoder/decoder: int8, vocab: 140)"));
+  EXPECT_EQ(recogniser->transcribe(testsupport::paraformerWeightedAudio({1.0f})), "\u4e00");
 }
 
 TEST_F(ParaformerModelsTest, DownloadSkipsACompleteFolderAndForceStartsAfresh) {
