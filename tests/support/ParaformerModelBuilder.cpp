@@ -68,7 +68,13 @@ ModelBuilder paraformerEncoder(const std::string& name, const ParaformerStandIns
     cutAlong(model, value, 1, *options.encOutRows, "fewerRows");
     value = "fewerRows";
   }
-  declareOutput(model, value, options.encOutName, {1, -1, kEncoderDim}, options.encOutType);
+  if (options.flatEncOut) {
+    model.initializer("flat", TensorValue::int64s({1, -1})).node("Reshape", {value, "flat"}, {"flatRows"});
+    value = "flatRows";
+  }
+  declareOutput(model, value, options.encOutName,
+                options.flatEncOut ? std::vector<int64_t>{1, -1} : std::vector<int64_t>{1, -1, kEncoderDim},
+                options.encOutType);
   return model;
 }
 

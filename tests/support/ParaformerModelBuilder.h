@@ -30,6 +30,8 @@ struct ParaformerStandIns {
   ElementType encOutType = ElementType::float32;
   // "enc_out" cut to its first rows.
   std::optional<std::int64_t> encOutRows;
+  // "enc_out" flattened to [1, B · 512].
+  bool flatEncOut = false;
   // "alphas" cut to its first values.
   std::optional<std::int64_t> alphasValues;
   // Every weight 64 / B instead, so that the number of tokens tells the encoder bucket B.

@@ -62,7 +62,7 @@ std::shared_ptr<MLMultiArray> predictOutput(const platform::MLModel& model, cons
 
 [[noreturn]] void refuseShort(const std::string& who, const std::string& name, const MLMultiArray& array,
                               const std::string& needed) {
-  throw ASRError::processingFailed(fmt::format("Paraformer {} produced a `{}` of shape [{}]; {} needed", who, name,
+  throw ASRError::processingFailed(fmt::format("Paraformer {} produced `{}` of shape [{}]; {} needed", who, name,
                                                fmt::join(array.shape(), ", "), needed));
 }
 

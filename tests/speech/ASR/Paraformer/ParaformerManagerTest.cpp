@@ -126,15 +126,18 @@ TEST_F(ParaformerManagerTest, MissingOrShortOutputsAreNamed) {
       {"NoLogits", with([](auto& o) { o.logitsName = "scores"; }),
        "ASR processing failed: Paraformer decoder produced no `logits`"},
       {"NarrowFeatures", with([](auto& o) { o.featureWidth = 100; }),
-       "ASR processing failed: Paraformer preprocessor produced a `features` of shape [1, 3, 100]; "
+       "ASR processing failed: Paraformer preprocessor produced `features` of shape [1, 3, 100]; "
        "3 frames of 560 values needed"},
       {"FewEncoderRows", with([](auto& o) { o.encOutRows = 2; }),
-       "ASR processing failed: Paraformer encoder produced a `enc_out` of shape [1, 2, 512]; "
+       "ASR processing failed: Paraformer encoder produced `enc_out` of shape [1, 2, 512]; "
+       "[1, at least 3, 512] needed"},
+      {"FlatEncoderOutput", with([](auto& o) { o.flatEncOut = true; }),
+       "ASR processing failed: Paraformer encoder produced `enc_out` of shape [1, 65536]; "
        "[1, at least 3, 512] needed"},
       {"FewWeights", with([](auto& o) { o.alphasValues = 2; }),
-       "ASR processing failed: Paraformer CifAlphas produced a `alphas` of shape [1, 2]; 3 weights needed"},
+       "ASR processing failed: Paraformer CifAlphas produced `alphas` of shape [1, 2]; 3 weights needed"},
       {"FewLogitsRows", with([](auto& o) { o.logitsRows = 2; }),
-       "ASR processing failed: Paraformer decoder produced a `logits` of shape [1, 2, 140]; "
+       "ASR processing failed: Paraformer decoder produced `logits` of shape [1, 2, 140]; "
        "[1, at least 3, V] needed"},
   };
   const auto audio = paraformerWeightedAudio({1.0f, 1.0f, 1.0f});
