@@ -139,7 +139,7 @@ ParaformerManager::Decoded ParaformerManager::recognise(const std::vector<float>
   const std::int64_t featureValues = std::int64_t{validLen} * ParaformerConfig::featureDim;
   std::vector<float> featureRows(size(featureValues));
   if (features->dataType() == MLMultiArrayDataType::float32 && features->isContiguous()) {
-    std::memcpy(featureRows.data(), floats(*features), featureRows.size() * sizeof(float));
+    std::copy_n(floats(*features), featureRows.size(), featureRows.begin());
   } else {
     for (std::int64_t i = 0; i < featureValues; ++i) featureRows[size(i)] = (*features)[i].floatValue();
   }
@@ -194,7 +194,7 @@ std::vector<float> ParaformerManager::runCifAlphas(const std::shared_ptr<MLMulti
   }
   std::vector<float> weights(size(validLen));
   if (alphas->dataType() == MLMultiArrayDataType::float32 && alphas->isContiguous()) {
-    std::memcpy(weights.data(), floats(*alphas), weights.size() * sizeof(float));
+    std::copy_n(floats(*alphas), weights.size(), weights.begin());
   } else {
     for (int i = 0; i < validLen; ++i) {
       weights[size(i)] = (matrix ? (*alphas)[{0, i}] : (*alphas)[i]).floatValue();
