@@ -9,6 +9,13 @@ velto_add_test(linux_texts_tests
   LABELS linux_texts)
 target_compile_definitions(linux_texts_tests PRIVATE VELTO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
 
+# The reveal in the file manager, on a private session bus where a test starts the file manager.
+velto_add_test(desktop_reveal_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/Shell/DesktopRevealTest.cpp
+  LIBS veltovoice_ui test_support_desktop Qt6::Widgets
+  LABELS linux_texts
+  WRAPPER dbus-run-session --config-file=${CMAKE_CURRENT_LIST_DIR}/Updates/session-bus.conf --)
+
 # The real program on a private X server, driven by keys typed through XTEST.
 velto_add_test(play_pause_key_tests
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/Shell/PlayPauseKeyTest.cpp
