@@ -58,4 +58,45 @@ void matrixMultiply(std::span<const float> a, std::span<const float> b, std::spa
               b.data(), columns, 0.0f, c.data(), columns);
 }
 
+namespace {
+
+CBLAS_TRANSPOSE blasTranspose(Transpose transpose) {
+  return transpose == Transpose::transposed ? CblasTrans : CblasNoTrans;
+}
+
+}  // namespace
+
+void matrixVector(std::span<const double> matrix, int rows, int columns, std::span<const double> x,
+                  std::span<double> y, Transpose transpose) {
+  assert(rows >= 0 && columns >= 0);
+  assert(matrix.size() == static_cast<size_t>(rows) * static_cast<size_t>(columns));
+  const bool transposed = transpose == Transpose::transposed;
+  assert(x.size() == static_cast<size_t>(transposed ? rows : columns));
+  assert(y.size() == static_cast<size_t>(transposed ? columns : rows));
+  if (y.empty()) return;
+  if (x.empty()) {
+    for (double& v : y) v = 0.0;
+    return;
+  }
+  cblas_dgemv(CblasRowMajor, blasTranspose(transpose), rows, columns, 1.0, matrix.data(), columns, x.data(),
+              1, 0.0, y.data(), 1);
+}
+
+void matrixMultiply(std::span<const double> a, std::span<const double> b, std::span<double> c, int rows,
+                    int inner, int columns, Transpose transposeA, Transpose transposeB) {
+  assert(rows >= 0 && inner >= 0 && columns >= 0);
+  assert(a.size() == static_cast<size_t>(rows) * static_cast<size_t>(inner));
+  assert(b.size() == static_cast<size_t>(inner) * static_cast<size_t>(columns));
+  assert(c.size() == static_cast<size_t>(rows) * static_cast<size_t>(columns));
+  if (rows == 0 || columns == 0) return;
+  if (inner == 0) {
+    for (double& v : c) v = 0.0;
+    return;
+  }
+  const int lda = transposeA == Transpose::transposed ? rows : inner;
+  const int ldb = transposeB == Transpose::transposed ? inner : columns;
+  cblas_dgemm(CblasRowMajor, blasTranspose(transposeA), blasTranspose(transposeB), rows, columns, inner, 1.0,
+              a.data(), lda, b.data(), ldb, 0.0, c.data(), columns);
+}
+
 }  // namespace platform::dsp

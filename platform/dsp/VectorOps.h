@@ -2,9 +2,13 @@
 
 #include <span>
 
-// Single-precision vector routines in place of the platform's vDSP and BLAS calls, backed by
-// OpenBLAS. Safe from any thread; none allocates.
+// Vector routines in place of the platform's vDSP and BLAS calls, backed by OpenBLAS: single
+// precision, and the double-precision matrix products of the clustering. Safe from any thread;
+// none allocates.
 namespace platform::dsp {
+
+// Whether a matrix argument enters a product as stored or transposed.
+enum class Transpose { none, transposed };
 
 // out[i] = a[i] * b[i].
 // REQUIRES: a, b and out have the same size (out may be a or b).
@@ -34,5 +38,20 @@ void stridedCopy(const float* from, int fromStride, float* to, int toStride, int
 // c overlaps neither a nor b.
 void matrixMultiply(std::span<const float> a, std::span<const float> b, std::span<float> c, int rows,
                     int inner, int columns);
+
+// y = op(M) x in double precision, for a row-major matrix M of `rows` x `columns` values, op(M)
+// being M or its transpose. y is overwritten.
+// REQUIRES: matrix.size() == rows * columns; x and y sized as op(M) requires (x.size() == columns
+// and y.size() == rows as stored; the other way round when transposed).
+void matrixVector(std::span<const double> matrix, int rows, int columns, std::span<const double> x,
+                  std::span<double> y, Transpose transpose = Transpose::none);
+
+// C = op(A) op(B) in double precision, with op(A) of `rows` x `inner`, op(B) of `inner` x
+// `columns` and C of `rows` x `columns` values, all row-major; a transposed argument is stored the
+// other way round (A as `inner` x `rows`). C is overwritten, never accumulated into.
+// REQUIRES: the sizes match those shapes; c overlaps neither a nor b.
+void matrixMultiply(std::span<const double> a, std::span<const double> b, std::span<double> c, int rows,
+                    int inner, int columns, Transpose transposeA = Transpose::none,
+                    Transpose transposeB = Transpose::none);
 
 }  // namespace platform::dsp

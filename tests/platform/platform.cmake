@@ -1,5 +1,6 @@
 velto_add_test(platform_tests
   SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/dsp/DoubleVectorOpsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/dsp/RealFFTTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sys/ChannelTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/sys/SignposterTest.cpp
