@@ -1,10 +1,30 @@
 #include "platform/dsp/VectorOps.h"
 
+#include <algorithm>
 #include <cassert>
 
 #include <cblas.h>
 
 namespace platform::dsp {
+namespace {
+
+// Checks the sizes of C = op(A) op(B) and fills C for the shapes without products; true when the
+// BLAS still has to run.
+template <class T>
+bool needsProduct(std::span<const T> a, std::span<const T> b, std::span<T> c, int rows, int inner, int columns) {
+  assert(rows >= 0 && inner >= 0 && columns >= 0);
+  assert(a.size() == static_cast<size_t>(rows) * static_cast<size_t>(inner));
+  assert(b.size() == static_cast<size_t>(inner) * static_cast<size_t>(columns));
+  assert(c.size() == static_cast<size_t>(rows) * static_cast<size_t>(columns));
+  if (inner == 0) std::fill(c.begin(), c.end(), T{0});
+  return rows != 0 && columns != 0 && inner != 0;
+}
+
+CBLAS_TRANSPOSE blasTranspose(Transpose transpose) {
+  return transpose == Transpose::transposed ? CblasTrans : CblasNoTrans;
+}
+
+}  // namespace
 
 void multiply(std::span<const float> a, std::span<const float> b, std::span<float> out) {
   assert(a.size() == b.size() && a.size() == out.size());
@@ -45,26 +65,10 @@ void stridedCopy(const float* from, int fromStride, float* to, int toStride, int
 
 void matrixMultiply(std::span<const float> a, std::span<const float> b, std::span<float> c, int rows,
                     int inner, int columns) {
-  assert(rows >= 0 && inner >= 0 && columns >= 0);
-  assert(a.size() == static_cast<size_t>(rows) * static_cast<size_t>(inner));
-  assert(b.size() == static_cast<size_t>(inner) * static_cast<size_t>(columns));
-  assert(c.size() == static_cast<size_t>(rows) * static_cast<size_t>(columns));
-  if (rows == 0 || columns == 0) return;
-  if (inner == 0) {
-    for (float& v : c) v = 0.0f;
-    return;
-  }
+  if (!needsProduct(a, b, c, rows, inner, columns)) return;
   cblas_sgemm(CblasRowMajor, CblasNoTrans, CblasNoTrans, rows, columns, inner, 1.0f, a.data(), inner,
               b.data(), columns, 0.0f, c.data(), columns);
 }
-
-namespace {
-
-CBLAS_TRANSPOSE blasTranspose(Transpose transpose) {
-  return transpose == Transpose::transposed ? CblasTrans : CblasNoTrans;
-}
-
-}  // namespace
 
 void matrixVector(std::span<const double> matrix, int rows, int columns, std::span<const double> x,
                   std::span<double> y, Transpose transpose) {
@@ -84,15 +88,7 @@ void matrixVector(std::span<const double> matrix, int rows, int columns, std::sp
 
 void matrixMultiply(std::span<const double> a, std::span<const double> b, std::span<double> c, int rows,
                     int inner, int columns, Transpose transposeA, Transpose transposeB) {
-  assert(rows >= 0 && inner >= 0 && columns >= 0);
-  assert(a.size() == static_cast<size_t>(rows) * static_cast<size_t>(inner));
-  assert(b.size() == static_cast<size_t>(inner) * static_cast<size_t>(columns));
-  assert(c.size() == static_cast<size_t>(rows) * static_cast<size_t>(columns));
-  if (rows == 0 || columns == 0) return;
-  if (inner == 0) {
-    for (double& v : c) v = 0.0;
-    return;
-  }
+  if (!needsProduct(a, b, c, rows, inner, columns)) return;
   const int lda = transposeA == Transpose::transposed ? rows : inner;
   const int ldb = transposeB == Transpose::transposed ? inner : columns;
   cblas_dgemm(CblasRowMajor, blasTranspose(transposeA), blasTranspose(transposeB), rows, columns, inner, 1.0,

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <random>
 #include <utility>
 #include <vector>
 
@@ -20,6 +21,24 @@ class CentroidLinkageReference {
   };
 
   explicit CentroidLinkageReference(std::vector<std::vector<double>> points) : points_(std::move(points)) {}
+
+  // n points of m standard-normal values, scaled to unit length when asked.
+  static std::vector<std::vector<double>> randomPoints(std::size_t n, std::size_t m, std::mt19937& random,
+                                                      bool unitLength = false) {
+    std::normal_distribution<double> value;
+    std::vector<std::vector<double>> points(n, std::vector<double>(m));
+    for (auto& point : points) {
+      double squares = 0;
+      for (double& x : point) {
+        x = value(random);
+        squares += x * x;
+      }
+      if (unitLength) {
+        for (double& x : point) x /= std::sqrt(squares);
+      }
+    }
+    return points;
+  }
 
   Dendrogram linkage() const {
     struct Cluster {

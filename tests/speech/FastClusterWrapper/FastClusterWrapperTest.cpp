@@ -88,14 +88,10 @@ TEST(FastClusterWrapperTest, MatchesTheNaiveLinkageOnSeededSets) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
-  std::normal_distribution<double> value;
   for (int round = 0; round < 60; ++round) {
     const std::size_t n = 2 + round % 11, m = 1 + round % 5;
     SCOPED_TRACE(testing::Message() << "round " << round << ", n " << n << ", m " << m);
-    std::vector<std::vector<double>> points(n, std::vector<double>(m));
-    for (auto& point : points) {
-      for (double& x : point) x = value(random);
-    }
+    const auto points = CentroidLinkageReference::randomPoints(n, m, random);
     const auto expected = CentroidLinkageReference(points).linkage();
     if (!expected.distinct) continue;
     expectRows(linkage(points), expected.rows);

@@ -82,19 +82,10 @@ TEST_F(AHCClusteringTest, PartitionsMatchTheNaiveLinkageOnSeededSets) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 random(seed);
-  std::normal_distribution<double> value;
   for (int round = 0; round < 40; ++round) {
     const std::size_t n = 2 + round % 11, m = 2 + round % 4;
     SCOPED_TRACE(testing::Message() << "round " << round << ", n " << n << ", m " << m);
-    Rows points(n, std::vector<double>(m));
-    for (auto& point : points) {
-      double norm = 0;
-      for (double& x : point) {
-        x = value(random);
-        norm += x * x;
-      }
-      for (double& x : point) x /= std::sqrt(norm);
-    }
+    const auto points = testsupport::CentroidLinkageReference::randomPoints(n, m, random, true);
     const testsupport::CentroidLinkageReference reference(points);
     const auto dendrogram = reference.linkage();
     if (!dendrogram.distinct) continue;
