@@ -35,6 +35,18 @@ std::vector<double> normalizeFeatures(const std::vector<std::vector<double>>& ro
   return flat;
 }
 
+// The threshold within [0, 2]; NaN becomes 0, so that nothing above distance 0 merges.
+double clampDistanceThreshold(double threshold, const AppLogger& logger) {
+  if (std::isnan(threshold)) {
+    logger.warning("Clustering threshold is NaN; disabling AHC merging");
+    return 0.0;
+  }
+  if (threshold < 0.0 || threshold > 2.0) {
+    logger.warning(fmt::format("Clustering threshold {} outside [0, 2]; clamping", platform::text::shortestDouble(threshold)));
+  }
+  return std::clamp(threshold, 0.0, 2.0);
+}
+
 Labels assignmentsFromDendrogram(const std::vector<double>& linkage, std::size_t n, double distanceThreshold) {
   const auto row = [&](std::size_t node) { return linkage.data() + (node - n) * 4; };
   const auto left = [&](std::size_t node) { return static_cast<std::size_t>(row(node)[0]); };
@@ -119,16 +131,7 @@ std::vector<std::int64_t> AHCClustering::cluster(const std::vector<std::vector<d
     logger_.error(fmt::format("fastcluster failed with status {}", status));
     return eachItsOwnCluster(n);
   }
-
-  double clamped = threshold;
-  if (std::isnan(threshold)) {
-    logger_.warning("Clustering threshold is NaN; disabling AHC merging");
-    clamped = 0.0;
-  } else if (threshold < 0.0 || threshold > 2.0) {
-    logger_.warning(fmt::format("Clustering threshold {} outside [0, 2]; clamping", platform::text::shortestDouble(threshold)));
-    clamped = std::clamp(threshold, 0.0, 2.0);
-  }
-  return remapClusterIds(assignmentsFromDendrogram(linkage, n, clamped));
+  return remapClusterIds(assignmentsFromDendrogram(linkage, n, clampDistanceThreshold(threshold, logger_)));
 }
 
 }  // namespace tesselaudio

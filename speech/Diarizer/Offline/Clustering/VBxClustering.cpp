@@ -230,6 +230,35 @@ std::vector<std::int64_t> hardLabels(const Matrix& gamma) {
   return labels;
 }
 
+// One-hot rows of the labels, clamped into the columns; rows without a label stay zeros. Without
+// labels every entry is 1/S.
+std::vector<double> warmStartGamma(const std::vector<std::int64_t>& labels, std::size_t frameCount,
+                                   std::size_t speakerCount) {
+  std::vector<double> gamma(frameCount * speakerCount, labels.empty() ? 1.0 / static_cast<double>(speakerCount) : 0.0);
+  for (std::size_t j = 0; j < std::min(frameCount, labels.size()); ++j) {
+    const auto column = std::clamp<std::int64_t>(labels[j], 0, static_cast<std::int64_t>(speakerCount) - 1);
+    gamma[j * speakerCount + static_cast<std::size_t>(column)] = 1.0;
+  }
+  return gamma;
+}
+
+// What refine returns when the inference cannot run: the warm start as it is, uniform weights and
+// no objective.
+detail::VBxPosterior warmStartPosterior(std::span<const double> gamma, std::size_t speakerCount) {
+  return {std::vector<double>(gamma.begin(), gamma.end()),
+          std::vector<double>(speakerCount, 1.0 / static_cast<double>(speakerCount)), {}};
+}
+
+void logMixtureWeights(const std::vector<double>& pi, const AppLogger& logger) {
+  if (pi.empty()) {
+    logger.debug("VBx mixture weights unavailable");
+    return;
+  }
+  const auto [low, high] = std::minmax_element(pi.begin(), pi.end());
+  logger.debug(fmt::format("VBx mixture weights \u2013 min: {}, max: {}, count: {}", platform::text::shortestDouble(*low),
+                           platform::text::shortestDouble(*high), pi.size()));
+}
+
 Matrix reshapeGamma(const std::vector<double>& flat, std::size_t frameCount, std::size_t speakerCount) {
   Matrix rows(frameCount);
   for (std::size_t r = 0; r < frameCount; ++r) {
@@ -298,8 +327,7 @@ detail::VBxPosterior VBxClustering::posteriorOrWarmStart(std::span<const double>
   } catch (const ASRError& error) {
     logger_.error("VBx failed to prepare BLAS arguments: " + error.description());
   }
-  const auto S = static_cast<std::size_t>(std::max<std::int64_t>(speakerCount, 1));
-  return {std::vector<double>(initialGamma.begin(), initialGamma.end()), std::vector<double>(S, 1.0 / double(S)), {}};
+  return warmStartPosterior(initialGamma, static_cast<std::size_t>(std::max<std::int64_t>(speakerCount, 1)));
 }
 
 VBxOutput VBxClustering::refine(const std::vector<std::vector<double>>& rhoFeatures,
@@ -323,18 +351,14 @@ VBxOutput VBxClustering::refine(const std::vector<std::vector<double>>& rhoFeatu
   const std::size_t S = std::max<std::size_t>(distinct, 1);
   logger_.debug(fmt::format("VBx warm start clusters: {} histogram: {}", S, histogramText(initialClusters)));
 
-  std::vector<double> gamma(N * S, initialClusters.empty() ? 1.0 / static_cast<double>(S) : 0.0);
-  for (std::size_t j = 0; j < std::min(N, initialClusters.size()); ++j) {
-    const auto column = std::clamp<std::int64_t>(initialClusters[j], 0, static_cast<std::int64_t>(S) - 1);
-    gamma[j * S + static_cast<std::size_t>(column)] = 1.0;
-  }
+  const std::vector<double> gamma = warmStartGamma(initialClusters, N, S);
 
   detail::VBxPosterior posterior;
   const auto unequal = std::find_if(rhoFeatures.begin(), rhoFeatures.end(), [&](const auto& row) { return row.size() != D; });
   if (unequal != rhoFeatures.end()) {
     logger_.error(fmt::format("VBx received feature rows of unequal length: row {} has {} values, the first has {}",
                               unequal - rhoFeatures.begin(), unequal->size(), D));
-    posterior = {gamma, std::vector<double>(S, 1.0 / static_cast<double>(S)), {}};
+    posterior = warmStartPosterior(gamma, S);
   } else {
     std::vector<double> features;
     features.reserve(N * D);
@@ -345,13 +369,7 @@ VBxOutput VBxClustering::refine(const std::vector<std::vector<double>>& rhoFeatu
 
   Matrix rows = reshapeGamma(posterior.gamma, N, S);
   auto labels = hardLabels(rows);
-  if (posterior.pi.empty()) {
-    logger_.debug("VBx mixture weights unavailable");
-  } else {
-    const auto [low, high] = std::minmax_element(posterior.pi.begin(), posterior.pi.end());
-    logger_.debug(fmt::format("VBx mixture weights \u2013 min: {}, max: {}, count: {}",
-                              platform::text::shortestDouble(*low), platform::text::shortestDouble(*high), S));
-  }
+  logMixtureWeights(posterior.pi, logger_);
   return VBxOutput{std::move(rows), std::move(posterior.pi), {std::move(labels)}, {}, static_cast<std::int64_t>(S),
                    std::move(posterior.elbos), false, std::nullopt};
 }
