@@ -2,6 +2,7 @@
 
 #include <stdlib.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -332,6 +333,7 @@ struct MLModel::Impl {
   std::vector<std::string> outputs;
   std::vector<StateBinding> states;
   std::filesystem::path temporaryFolder;
+  mutable std::atomic<std::uint64_t> predictionCount{0};
 
   void describe(const ml::ModelBundle& bundle);
   Tensor feed(const MLFeatureProvider& from, const InputBinding& input) const;
@@ -431,6 +433,7 @@ Tensor MLModel::Impl::feed(const MLFeatureProvider& from, const InputBinding& in
 
 std::unique_ptr<MLFeatureProvider> MLModel::Impl::run(const MLFeatureProvider& from, MLState* state,
                                                       const MLPredictionOptions& options) const {
+  predictionCount.fetch_add(1, std::memory_order_relaxed);
   if (!states.empty() && state == nullptr) throw MLModelError::featureType("The model is stateful: predict with a state.");
   if (states.empty() && state != nullptr) throw MLModelError::featureType("The model has no state.");
   for (const auto& [name, backing] : options.outputBackings) {
@@ -524,6 +527,8 @@ std::unique_ptr<MLBatchProvider> MLModel::predictions(const MLBatchProvider& fro
   for (int64_t i = 0; i < fromBatch.count(); ++i) results.push_back(impl_->run(*fromBatch.features(i), nullptr, options));
   return std::make_unique<MLArrayBatchProvider>(std::move(results));
 }
+
+std::uint64_t MLModel::predictionCount() const { return impl_->predictionCount.load(std::memory_order_relaxed); }
 
 std::shared_ptr<MLState> MLModel::makeState() const {
   if (impl_->states.empty()) throw MLModelError::featureType("The model has no state.");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -56,6 +57,10 @@ class MLModel {
   // One prediction per provider of the batch, in order. Throws the first failure.
   std::unique_ptr<MLBatchProvider> predictions(const MLBatchProvider& fromBatch,
                                                const MLPredictionOptions& options = {}) const;
+
+  // The predictions this model has been asked to run since it was loaded, failed ones included
+  // (a batch counts one per provider). Safe from any thread.
+  std::uint64_t predictionCount() const;
 
   // A fresh, zero-filled state for this model. Throws MLModelError(featureType) when the model has none.
   std::shared_ptr<MLState> makeState() const;

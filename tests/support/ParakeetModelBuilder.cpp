@@ -162,10 +162,148 @@ ModelBuilder parakeetEncoder(const ParakeetEncoderScript& script) {
   return model;
 }
 
+namespace {
+
+constexpr std::int64_t kWindowSamples = 240000;
+constexpr std::int64_t kHopSamples = 160;
+constexpr std::int64_t kWindowMelFrames = kWindowSamples / kHopSamples + 1;
+
+TensorValue int32s(std::vector<double> values) {
+  const auto size = static_cast<std::int64_t>(values.size());
+  return {ElementType::int32, {size}, std::move(values)};
+}
+
+// Appends the hop energies of "audio_signal" as `mel` [1, 1, T] and the frame count as `melLength`.
+void appendHopEnergies(ModelBuilder& model, const ParakeetWindowScript& script, const std::string& mel,
+                       const std::string& melLength) {
+  model.input("audio_signal", ElementType::float32, {1, -1})
+      .input("audio_length", ElementType::int32, {1})
+      .initializer("pads", int64s({0, 0, 0, static_cast<double>(kHopSamples)}))
+      .initializer("hopShape", int64s({1, 1, -1, static_cast<double>(kHopSamples)}))
+      .initializer("hop", int32s({static_cast<double>(kHopSamples)}))
+      .initializer("oneFrame", int32s({1}))
+      .initializer("window", int32s({static_cast<double>(kWindowSamples)}))
+      .node("Pad", {"audio_signal", "pads"}, {"padded"})
+      .node("Mul", {"padded", "padded"}, {"squares"})
+      .node("Reshape", {"squares", "hopShape"}, {"hops"})
+      .node("ReduceMean", {"hops"}, {"energy"}, {Attribute("axes", std::vector<std::int64_t>{3}), Attribute("keepdims", 0)});
+  if (!script.withoutMelLength) {
+    model.node("Div", {"audio_length", "hop"}, {"wholeHops"}).node("Add", {"wholeHops", "oneFrame"}, {melLength});
+  }
+  std::string energy = "energy";
+  if (script.zeroMelUnlessWholeWindow) {
+    model.initializer("zero", {ElementType::float32, {1}, {0.0}})
+        .initializer("one", {ElementType::float32, {1}, {1.0}})
+        .node("Less", {"audio_length", "window"}, {"partial"})
+        .node("Where", {"partial", "zero", "one"}, {"gate"})
+        .node("Mul", {energy, "gate"}, {"gatedEnergy"});
+    energy = "gatedEnergy";
+  }
+  if (script.failOnWholeWindow) {
+    // Gathers index audio_length / 240,000 from a one-element table: out of range for the whole window.
+    model.initializer("guard", {ElementType::float32, {1}, {1.0}})
+        .node("Div", {"audio_length", "window"}, {"wholeWindows"})
+        .node("Gather", {"guard", "wholeWindows"}, {"guarded"})
+        .node("Mul", {energy, "guarded"}, {"guardedEnergy"});
+    energy = "guardedEnergy";
+  }
+  if (script.float16Mel) {
+    model.node("Cast", {energy}, {mel}, {Attribute("to", static_cast<int>(ElementType::float16))});
+  } else {
+    model.node("Identity", {energy}, {mel});
+  }
+}
+
+// Appends the encoder network from `mel` [1, 1, frames] and `melLength` to "encoder" and
+// "encoder_length" (or the names of the broken variants).
+void appendEncoder(ModelBuilder& model, const ParakeetWindowScript& script, std::int64_t frames, const std::string& mel,
+                   const std::string& melLength) {
+  const std::int64_t hidden = script.hiddenSize;
+  const std::int64_t time = (frames + 7) / 8;
+  std::vector<double> weights(static_cast<size_t>(hidden), 0.0);
+  weights[0] = script.energyScale;
+  std::vector<double> bias(static_cast<size_t>(hidden), 0.0);
+  bias[1] = static_cast<double>(script.durationClass);
+  model.initializer("e_starts", int64s({0}))
+      .initializer("e_ends", int64s({static_cast<double>(frames)}))
+      .initializer("e_axes", int64s({2}))
+      .initializer("e_steps", int64s({8}))
+      .initializer("e_column", int64s({-1, 1}))
+      .initializer("e_weights", {ElementType::float32, {1, hidden}, std::move(weights)})
+      .initializer("e_bias", {ElementType::float32, {hidden}, std::move(bias)})
+      .initializer("e_seven", int32s({7}))
+      .initializer("e_eight", int32s({8}))
+      .node("Slice", {mel, "e_starts", "e_ends", "e_axes", "e_steps"}, {"e_kept"})
+      .node("Reshape", {"e_kept", "e_column"}, {"e_energies"})
+      .node("MatMul", {"e_energies", "e_weights"}, {"e_scaled"})
+      .node("Add", {"e_scaled", "e_bias"}, {"e_features"});
+  std::string features = "e_features";
+  if (script.heavyEncoder) {
+    std::vector<double> identity(static_cast<size_t>(hidden * hidden), 0.0);
+    for (std::int64_t i = 0; i < hidden; ++i) identity[static_cast<size_t>(i * hidden + i)] = 1.0;
+    model.initializer("e_identity", {ElementType::float32, {hidden, hidden}, std::move(identity)})
+        .node("MatMul", {features, "e_identity"}, {"e_mixed"});
+    features = "e_mixed";
+  }
+  const std::string encoder = script.withoutEncoderOutput ? "encoded" : "encoder";
+  if (script.timeMajorEncoder) {
+    model.initializer("e_shape", int64s({1, -1, static_cast<double>(hidden)}))
+        .node("Reshape", {features, "e_shape"}, {encoder})
+        .output(encoder, ElementType::float32, {1, time, hidden});
+  } else {
+    model.initializer("e_shape", int64s({1, static_cast<double>(hidden), -1}))
+        .node("Transpose", {features}, {"e_hiddenMajor"}, {Attribute("perm", std::vector<std::int64_t>{1, 0})})
+        .node("Reshape", {"e_hiddenMajor", "e_shape"}, {encoder})
+        .output(encoder, ElementType::float32, {1, hidden, time});
+  }
+  if (script.withoutEncoderLength) return;
+  model.output("encoder_length", ElementType::int32, {1});
+  if (script.withoutMelLength) {
+    model.initializer("e_time", int32s({static_cast<double>(time)})).node("Identity", {"e_time"}, {"encoder_length"});
+  } else {
+    model.node("Add", {melLength, "e_seven"}, {"e_rounded"}).node("Div", {"e_rounded", "e_eight"}, {"encoder_length"});
+  }
+}
+
+ModelBuilder fixedLengthWindowEncoder(const ParakeetWindowScript& script, std::int64_t frames) {
+  ModelBuilder model("Encoder");
+  model.input("mel", ElementType::float32, {1, 1, frames});
+  if (!script.withoutMelLength) model.input("mel_length", ElementType::int32, {1});
+  for (const auto& name : script.extraEncoderInputs) model.input(name, ElementType::float32, {1});
+  appendEncoder(model, script, frames, "mel", "mel_length");
+  return model;
+}
+
+}  // namespace
+
+ModelBuilder parakeetWindowPreprocessor(const ParakeetWindowScript& script) {
+  ModelBuilder model("Preprocessor");
+  if (script.fused) {
+    appendHopEnergies(model, script, "hopEnergy", "melFrames");
+    appendEncoder(model, script, kWindowMelFrames, "hopEnergy", "melFrames");
+    return model;
+  }
+  appendHopEnergies(model, script, "mel", "mel_length");
+  model.output("mel", script.float16Mel ? ElementType::float16 : ElementType::float32, {1, 1, -1});
+  if (!script.withoutMelLength) model.output("mel_length", ElementType::int32, {1});
+  return model;
+}
+
+ModelBuilder parakeetWindowEncoder(const ParakeetWindowScript& script) {
+  ModelBuilder model = fixedLengthWindowEncoder(script, kWindowMelFrames);
+  for (const auto& [name, frames] : script.functions) model.function(name, fixedLengthWindowEncoder(script, frames));
+  return model;
+}
+
 void writeParakeetModelSet(const std::filesystem::path& folder, const ParakeetModelSet& set) {
   std::filesystem::create_directories(folder);
-  writeBundleAs(parakeetPreprocessor(), folder, set.preprocessorFile);
-  if (!set.encoderFile.empty()) writeBundleAs(parakeetEncoder(set.encoder), folder, set.encoderFile);
+  if (set.window) {
+    writeBundleAs(parakeetWindowPreprocessor(*set.window), folder, set.preprocessorFile);
+    if (!set.encoderFile.empty()) writeBundleAs(parakeetWindowEncoder(*set.window), folder, set.encoderFile);
+  } else {
+    writeBundleAs(parakeetPreprocessor(), folder, set.preprocessorFile);
+    if (!set.encoderFile.empty()) writeBundleAs(parakeetEncoder(set.encoder), folder, set.encoderFile);
+  }
   ParakeetDecoderScript decoder;
   decoder.layers = set.decoderLayers;
   writeBundleAs(parakeetDecoder(decoder), folder, set.decoderFile);
@@ -173,6 +311,11 @@ void writeParakeetModelSet(const std::filesystem::path& folder, const ParakeetMo
     ParakeetJointScript joint;
     joint.tokenIds = {0};
     joint.probabilities = {1.0f};
+    if (set.window) {
+      joint.hiddenSize = set.window->hiddenSize;
+      joint.tokenIds = set.window->tokenIds;
+      joint.probabilities = set.window->probabilities;
+    }
     writeBundleAs(parakeetJoint(joint), folder, set.jointFile);
   }
   if (!set.vocabulary.empty()) {
@@ -180,11 +323,21 @@ void writeParakeetModelSet(const std::filesystem::path& folder, const ParakeetMo
   }
 }
 
-std::string parakeetVocabulary(std::int64_t count) {
+std::string parakeetVocabulary(std::int64_t count, const std::map<std::int64_t, std::string>& pieces) {
   std::string json = "[";
   for (std::int64_t id = 0; id < count; ++id) {
     if (id > 0) json += ",";
-    json += "\"t" + std::to_string(id) + "\"";
+    const auto piece = pieces.find(id);
+    if (piece == pieces.end()) {
+      json += "\"t" + std::to_string(id) + "\"";
+      continue;
+    }
+    json += '"';
+    for (char c : piece->second) {
+      if (c == '"' || c == '\\') json += '\\';
+      json += c;
+    }
+    json += '"';
   }
   return json + "]";
 }

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -72,6 +74,43 @@ struct ParakeetEncoderScript {
 
 ModelBuilder parakeetEncoder(const ParakeetEncoderScript& script);
 
+// Stand-ins that decode whole windows: a preprocessor whose "mel" is the energy of each 160-sample
+// hop, an encoder that keeps every 8th mel frame and maps its energy to a joint class, and the
+// scripted joint above. Audio held at level L over a 1,280-sample block decodes, for that encoder
+// frame, as class round(energyScale x L^2).
+//   preprocessor  "audio_signal" float32 [1, N], "audio_length" int32 [1] -> "mel" float32 [1, 1, N/160 + 1]
+//                 (the mean square of each hop after 160 zeros are appended), "mel_length" int32 [1] =
+//                 audio_length / 160 + 1
+//   encoder       "mel" float32 [1, 1, F], "mel_length" int32 [1] -> "encoder" float32 [1, hidden, ceil(F/8)]
+//                 (value 0 = energyScale x energy of every 8th frame, value 1 = durationClass, the rest 0),
+//                 "encoder_length" int32 [1] = (mel_length + 7) / 8
+struct ParakeetWindowScript {
+  std::int64_t hiddenSize = 1024;
+  double energyScale = 1000;
+  std::int64_t durationClass = 1;
+  // The joint's tokens and probabilities per class; class 0 should be the blank.
+  std::vector<std::int32_t> tokenIds = {8192};
+  std::vector<float> probabilities = {1.0f};
+  // Encoder functions (name, mel frames) beside the default of 1,501 frames.
+  std::vector<std::pair<std::string, std::int64_t>> functions = {{"enc_2000ms", 201}, {"enc_5000ms", 501}};
+  // Variants.
+  bool zeroMelUnlessWholeWindow = false;  // "mel" x 0 when audio_length < 240,000
+  bool float16Mel = false;
+  bool failOnWholeWindow = false;  // the preprocessor fails when audio_length is 240,000
+  bool timeMajorEncoder = false;  // "encoder" as [1, time, hidden]
+  bool fused = false;             // the preprocessor gives "encoder" and "encoder_length" itself
+  bool heavyEncoder = false;      // one hidden x hidden MatMul per encoder frame (an identity)
+  bool withoutEncoderOutput = false;
+  bool withoutEncoderLength = false;
+  // No "mel_length" anywhere; "encoder_length" is the encoder's frame count.
+  bool withoutMelLength = false;
+  // Further float32 [1] encoder inputs, unused by the network.
+  std::vector<std::string> extraEncoderInputs;
+};
+
+ModelBuilder parakeetWindowPreprocessor(const ParakeetWindowScript& script);
+ModelBuilder parakeetWindowEncoder(const ParakeetWindowScript& script);
+
 // The stand-in files of one Parakeet model set, under the names of its cache folder.
 struct ParakeetModelSet {
   std::string preprocessorFile = "Preprocessor.mlmodelc";
@@ -82,13 +121,16 @@ struct ParakeetModelSet {
   std::string vocabulary;  // JSON text; empty: no vocabulary file
   std::int64_t decoderLayers = 2;
   ParakeetEncoderScript encoder;
+  // When set, the window stand-ins above replace the preprocessor, encoder and joint.
+  std::optional<ParakeetWindowScript> window;
 };
 
 // Writes the set's bundles and vocabulary directly into `folder` (created when missing), replacing
 // bundles of the same names.
 void writeParakeetModelSet(const std::filesystem::path& folder, const ParakeetModelSet& set);
 
-// A vocabulary JSON array of `count` generated pieces ("t0", "t1", ...).
-std::string parakeetVocabulary(std::int64_t count);
+// A vocabulary JSON array of `count` generated pieces ("t0", "t1", ...), with `pieces` in place of
+// the generated ones at their ids.
+std::string parakeetVocabulary(std::int64_t count, const std::map<std::int64_t, std::string>& pieces = {});
 
 }  // namespace testsupport
