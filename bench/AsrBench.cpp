@@ -12,6 +12,13 @@
 //                                  encoder ladder, the registry on a loopback hub (counter `requests`:
 //                                  the hub's requests after the run, 0 for a warm cache) ...
 //   BM_AsrModelsWarmLoad_Baseline  ... beside opening the same bundles and functions directly.
+//   BM_EncoderLadder               one 240,000-sample window holding 2 s of speech (32,000 samples)
+//                                  through AsrManager::executeMLInferenceWithTimings with a 2 s
+//                                  ladder function, stand-in networks whose encoder costs one
+//                                  1024 x 1024 MatMul per encoder frame ...
+//   BM_EncoderLadder_Baseline      ... beside the same window on a manager without a ladder (the
+//                                  full 15 s encoder).
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -27,6 +34,7 @@
 #include "platform/ml/MLDictionaryFeatureProvider.h"
 #include "platform/ml/MLModel.h"
 #include "platform/ml/MLMultiArray.h"
+#include "speech/ASR/Parakeet/AsrManager.h"
 #include "speech/ASR/Parakeet/AsrModels.h"
 #include "speech/ASR/Parakeet/SlidingWindow/TDT/EncoderFrameView.h"
 #include "speech/ASR/Parakeet/SlidingWindow/TDT/ReusableJointInputProvider.h"
@@ -219,6 +227,60 @@ void BM_AsrModelsWarmLoad_Baseline(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_AsrModelsWarmLoad_Baseline)->Unit(benchmark::kMillisecond);
+
+// A v3 stand-in set with the costly encoder, written and loaded once, with and without its ladder.
+struct LadderSet {
+  testsupport::TemporaryFolder folder;
+  tesselaudio::AsrModels models;
+
+  LadderSet() {
+    const tesselaudio::AsrModelVersion version = tesselaudio::AsrModelVersion::v3;
+    testsupport::ParakeetModelSet set;
+    set.vocabulary = testsupport::parakeetVocabulary(version.blankId());
+    set.window.emplace();
+    set.window->heavyEncoder = true;
+    set.window->tokenIds = {static_cast<int32_t>(version.blankId()), 100};
+    set.window->probabilities = {1.0f, 0.9f};
+    testsupport::writeParakeetModelSet(folder.path(), set);
+    models = tesselaudio::AsrModels::loadLocal(folder.path(), version);
+    models.encoderLadder = tesselaudio::AsrModels::loadEncoderLadder(folder / set.encoderFile,
+                                                                     platform::MLComputeUnits::cpuOnly, models.encoder);
+  }
+};
+
+// Runs the 2 s window through a manager over `models`.
+void runTwoSecondWindow(benchmark::State& state, const tesselaudio::AsrModels& models) {
+  constexpr int64_t kReal = 32000;
+  std::vector<float> window(240000, 0.0f);
+  std::fill(window.begin(), window.begin() + kReal, 0.0316f);  // the stand-in's first token class
+  tesselaudio::AppLogger::setMirrorsToConsole(false);
+  const auto manager = std::make_shared<tesselaudio::AsrManager>(tesselaudio::ASRConfig{}, models);
+  manager->waitForBackgroundTasks();
+  int64_t tokens = 0;
+  for (auto _ : state) {
+    tesselaudio::TdtDecoderState decoderState(2);
+    const auto result = manager->executeMLInferenceWithTimings(window, kReal, std::nullopt, decoderState);
+    tokens = static_cast<int64_t>(result.hypothesis.ySequence.size());
+    benchmark::DoNotOptimize(result.encoderSequenceLength);
+  }
+  state.counters["tokens"] = static_cast<double>(tokens);
+  state.SetItemsProcessed(state.iterations() * kReal);
+}
+
+const LadderSet& ladderSet() {
+  static const LadderSet set;
+  return set;
+}
+
+void BM_EncoderLadder(benchmark::State& state) { runTwoSecondWindow(state, ladderSet().models); }
+BENCHMARK(BM_EncoderLadder)->Unit(benchmark::kMillisecond);
+
+void BM_EncoderLadder_Baseline(benchmark::State& state) {
+  tesselaudio::AsrModels withoutLadder = ladderSet().models;
+  withoutLadder.encoderLadder.clear();
+  runTwoSecondWindow(state, withoutLadder);
+}
+BENCHMARK(BM_EncoderLadder_Baseline)->Unit(benchmark::kMillisecond);
 
 const bool kHostNoted = [] {
   benchmark::AddCustomContext("hardware_threads", std::to_string(std::thread::hardware_concurrency()));

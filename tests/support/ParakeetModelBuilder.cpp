@@ -178,15 +178,16 @@ void appendHopEnergies(ModelBuilder& model, const ParakeetWindowScript& script, 
                        const std::string& melLength) {
   model.input("audio_signal", ElementType::float32, {1, -1})
       .input("audio_length", ElementType::int32, {1})
-      .initializer("pads", int64s({0, 0, 0, static_cast<double>(kHopSamples)}))
       .initializer("hopShape", int64s({1, 1, -1, static_cast<double>(kHopSamples)}))
+      .initializer("silentHop", int64s({0, 0, 0, 0, 0, 1}))
       .initializer("hop", int32s({static_cast<double>(kHopSamples)}))
       .initializer("oneFrame", int32s({1}))
       .initializer("window", int32s({static_cast<double>(kWindowSamples)}))
-      .node("Pad", {"audio_signal", "pads"}, {"padded"})
-      .node("Mul", {"padded", "padded"}, {"squares"})
+      .node("Mul", {"audio_signal", "audio_signal"}, {"squares"})
       .node("Reshape", {"squares", "hopShape"}, {"hops"})
-      .node("ReduceMean", {"hops"}, {"energy"}, {Attribute("axes", std::vector<std::int64_t>{3}), Attribute("keepdims", 0)});
+      .node("ReduceMean", {"hops"}, {"hopEnergies"}, {Attribute("axes", std::vector<std::int64_t>{3}), Attribute("keepdims", 0)})
+      // The appended 160 zeros make one more, silent, frame.
+      .node("Pad", {"hopEnergies", "silentHop"}, {"energy"});
   if (!script.withoutMelLength) {
     model.node("Div", {"audio_length", "hop"}, {"wholeHops"}).node("Add", {"wholeHops", "oneFrame"}, {melLength});
   }

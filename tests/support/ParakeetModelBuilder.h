@@ -78,7 +78,8 @@ ModelBuilder parakeetEncoder(const ParakeetEncoderScript& script);
 // hop, an encoder that keeps every 8th mel frame and maps its energy to a joint class, and the
 // scripted joint above. Audio held at level L over a 1,280-sample block decodes, for that encoder
 // frame, as class round(energyScale x L^2).
-//   preprocessor  "audio_signal" float32 [1, N], "audio_length" int32 [1] -> "mel" float32 [1, 1, N/160 + 1]
+//   preprocessor  "audio_signal" float32 [1, N] (N a multiple of 160), "audio_length" int32 [1] ->
+//                 "mel" float32 [1, 1, N/160 + 1]
 //                 (the mean square of each hop after 160 zeros are appended), "mel_length" int32 [1] =
 //                 audio_length / 160 + 1
 //   encoder       "mel" float32 [1, 1, F], "mel_length" int32 [1] -> "encoder" float32 [1, hidden, ceil(F/8)]
