@@ -95,15 +95,6 @@ std::shared_ptr<const MLFeatureProvider> replacingFeature(const MLFeatureProvide
   return std::make_shared<MLDictionaryFeatureProvider>(std::move(values));
 }
 
-std::string versionName(AsrModelVersion version) {
-  switch (version) {
-    case AsrModelVersion::v2: return "v2";
-    case AsrModelVersion::tdtCtc110m: return "tdtCtc110m";
-    case AsrModelVersion::tdtJa: return "tdtJa";
-    default: return "v3";
-  }
-}
-
 void checkWindowArguments(std::span<const float> samples, std::optional<int64_t> originalLength,
                           std::optional<int64_t> actualAudioFrames) {
   const auto count = static_cast<int64_t>(samples.size());
@@ -121,6 +112,55 @@ void checkWindowArguments(std::span<const float> samples, std::optional<int64_t>
 
 bool isEmptyDecode(const TdtHypothesis& hypothesis) {
   return hypothesis.ySequence.empty() && hypothesis.suppressedTokens.empty();
+}
+
+// The length declared to the preprocessor, and with a trimmed tail the window with the samples
+// between the cut and the real end silenced (empty when nothing needed silencing).
+struct DeclaredWindow {
+  int64_t length = 0;
+  std::vector<float> silencedCopy;
+};
+
+DeclaredWindow declareWindow(std::span<const float> samples, int64_t actualLength, bool trimmedTail) {
+  if (!trimmedTail) return {actualLength, {}};
+  const int64_t cut = std::max(actualLength - kTrimmedTailMargin, kRecoveryMinSamples) / kFrameSamples * kFrameSamples;
+  const int64_t realEnd = std::min(actualLength, static_cast<int64_t>(samples.size()));
+  if (cut >= realEnd) return {cut, {}};
+  std::vector<float> silenced(samples.begin(), samples.end());
+  std::fill(silenced.begin() + cut, silenced.begin() + realEnd, 0.0f);
+  return {cut, std::move(silenced)};
+}
+
+// What the decoder of one window gets besides the models.
+struct DecoderSetup {
+  ASRConfig config;
+  std::optional<Language> language;
+  const std::map<int, std::string>* vocabulary = nullptr;
+};
+
+// The manager's configuration with the version's blank id and hidden size, and the language hint
+// and vocabulary for a v3-family model only; a hint other models cannot use is logged and dropped.
+DecoderSetup decoderSetup(const ASRConfig& managerConfig, AsrModelVersion version, std::optional<Language> language,
+                          const std::map<int, std::string>* vocabulary, const AppLogger& logger) {
+  DecoderSetup setup{managerConfig, std::nullopt, nullptr};
+  setup.config.tdtConfig.blankId = version.blankId();
+  setup.config.encoderHiddenSize = version.encoderHiddenSize();
+  if (version.isV3Family()) {
+    setup.language = language;
+    setup.vocabulary = vocabulary;
+  } else if (version == AsrModelVersion::tdtJa) {
+    if (language) {
+      logger.debug("Ignoring `language` hint for tdtJa: TokenLanguageFilter currently supports Latin/Cyrillic only; "
+                   "Japanese output is always kept.");
+    }
+  } else {
+    if (language) {
+      logger.debug(fmt::format("Ignoring `language` hint: script filtering requires the v3 joint decoder; loaded model is {}.",
+                               version == AsrModelVersion::v2 ? "v2" : "tdtCtc110m"));
+    }
+    setup.config = TdtDecoderV2::adaptConfigForV2(setup.config);
+  }
+  return setup;
 }
 
 // Gives the borrowed "audio_signal" array back to the shared cache when the inference ends, however
@@ -492,13 +532,6 @@ std::shared_ptr<const MLFeatureProvider> AsrManager::encode(const Snapshot& mode
   return encoder.prediction(*encoderInput, predictionOptions_);
 }
 
-ASRConfig AsrManager::decoderConfig(AsrModelVersion version) const {
-  ASRConfig config = config_;
-  config.tdtConfig.blankId = version.blankId();
-  config.encoderHiddenSize = version.encoderHiddenSize();
-  return config;
-}
-
 AsrManager::InferenceResult AsrManager::runInference(std::span<const float> samples, std::optional<int64_t> originalLength,
                                                      std::optional<int64_t> actualAudioFrames,
                                                      InferenceLengthPolicy lengthPolicy, TdtDecoderState& decoderState,
@@ -512,20 +545,10 @@ AsrManager::InferenceResult AsrManager::runInference(std::span<const float> samp
   const auto count = static_cast<int64_t>(samples.size());
   const int64_t actualLength = originalLength.value_or(count);
 
-  // Declared length: the real one, or cut back to whole frames with the tail silenced in a copy.
-  int64_t declaredLength = actualLength;
-  std::vector<float> silencedTail;
-  std::span<const float> window = samples;
   const bool trimmedTail = lengthPolicy.contains(InferenceLengthPolicy::trimmedTail());
-  if (trimmedTail) {
-    declaredLength = std::max(actualLength - kTrimmedTailMargin, kRecoveryMinSamples) / kFrameSamples * kFrameSamples;
-    const int64_t realEnd = std::min(actualLength, count);
-    if (declaredLength < realEnd) {
-      silencedTail.assign(samples.begin(), samples.end());
-      std::fill(silencedTail.begin() + declaredLength, silencedTail.begin() + realEnd, 0.0f);
-      window = silencedTail;
-    }
-  }
+  const DeclaredWindow declared = declareWindow(samples, actualLength, trimmedTail);
+  const std::span<const float> window = declared.silencedCopy.empty() ? samples : std::span<const float>(declared.silencedCopy);
+  const int64_t declaredLength = declared.length;
 
   const bool preprocessorFull = lengthPolicy.contains(InferenceLengthPolicy::preprocessorFull());
   const std::shared_ptr<const MLFeatureProvider> preprocessorInput =
@@ -545,30 +568,12 @@ AsrManager::InferenceResult AsrManager::runInference(std::span<const float> samp
   const int64_t frames = trimmedTail ? framesOf(declaredLength) : actualAudioFrames.value_or(framesOf(actualLength));
 
   if (!models.asrModels || !models.decoder || !models.joint) throw ASRError::notInitialized();
-  const AsrModelVersion version = models.asrModels->version;
-  ASRConfig config = decoderConfig(version);
-  std::optional<Language> decodeLanguage;
-  const std::map<int, std::string>* vocabulary = nullptr;
-  if (version.isV3Family()) {
-    decodeLanguage = language;
-    vocabulary = models.vocabulary.get();
-  } else if (version == AsrModelVersion::tdtJa) {
-    if (language) {
-      logger_.debug("Ignoring `language` hint for tdtJa: TokenLanguageFilter currently supports Latin/Cyrillic only; "
-                    "Japanese output is always kept.");
-    }
-  } else {
-    if (language) {
-      logger_.debug(fmt::format("Ignoring `language` hint: script filtering requires the v3 joint decoder; loaded model is {}.",
-                                versionName(version)));
-    }
-    config = TdtDecoderV2::adaptConfigForV2(config);
-  }
+  DecoderSetup setup = decoderSetup(config_, models.asrModels->version, language, models.vocabulary.get(), logger_);
 
-  const TdtDecoderV3 decoder(std::move(config));
+  const TdtDecoderV3 decoder(std::move(setup.config));
   TdtHypothesis hypothesis = decoder.decodeWithTimings(
       encoded, encoderSequenceLength, frames, *models.decoder, *models.joint, decoderState, contextFrameAdjustment,
-      isLastChunk, globalFrameOffset, decodeLanguage, vocabulary, models.punctuationTokenIds.get(),
+      isLastChunk, globalFrameOffset, setup.language, setup.vocabulary, models.punctuationTokenIds.get(),
       emitTokensAfterGlobalFrame, initialTimeIndexOverride, stop);
   return {std::move(hypothesis), encoderSequenceLength};
 }

@@ -270,8 +270,6 @@ class AsrManager {
   static std::shared_ptr<const platform::MLFeatureProvider> prepareEncoderInput(
       const platform::MLModel& encoder, const std::shared_ptr<const platform::MLFeatureProvider>& preprocessorOutput,
       const platform::MLFeatureProvider& originalInput);
-  // The manager's configuration with the version's blank id and hidden size.
-  ASRConfig decoderConfig(AsrModelVersion version) const;
 
   // Constant after construction.
   const AppLogger logger_{"ASR"};

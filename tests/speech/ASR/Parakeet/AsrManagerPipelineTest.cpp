@@ -1,5 +1,6 @@
 #include <functional>
 #include <stop_token>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,37 @@ TEST_F(AsrManagerPipelineTest, OneWindowArrayServesConsecutiveWindows) {
   EXPECT_EQ(again, first);
   EXPECT_EQ(static_cast<const float*>(again->dataPointer())[0], second[0]);
   sharedMLArrayCache().returnArray(again);
+  EXPECT_EQ(windowArraysInCache(), 5u);
+}
+
+TEST_F(AsrManagerPipelineTest, ManagerAndCloneDecodeAtTheSameTime) {
+  const auto recogniser = manager(load(AsrModelVersion::v3, script(), true));
+  const auto clone = recogniser->makeWorkerClone();
+  clone->waitForBackgroundTasks();
+  const std::vector<std::vector<float>> windows = {speech(20), window({kComma, kHello, kComma, kSilence}), speech(40)};
+  const std::vector<int64_t> lengths = {25600, 5120, 51200};
+  std::vector<std::vector<int64_t>> expected;
+  for (size_t i = 0; i < windows.size(); ++i) expected.push_back(run(*recogniser, windows[i], lengths[i]).hypothesis.ySequence);
+
+  std::vector<std::vector<std::vector<int64_t>>> decoded(4);
+  std::vector<std::thread> threads;
+  for (size_t t = 0; t < decoded.size(); ++t) {
+    threads.emplace_back([&, t] {
+      const AsrManager& worker = t % 2 == 0 ? *recogniser : *clone;
+      for (int round = 0; round < 3; ++round) {
+        for (size_t i = 0; i < windows.size(); ++i) {
+          TdtDecoderState state(2);
+          decoded[t].push_back(worker.executeMLInferenceWithTimings(windows[i], lengths[i], std::nullopt, state).hypothesis.ySequence);
+        }
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+
+  for (const auto& results : decoded) {
+    ASSERT_EQ(results.size(), 9u);
+    for (size_t k = 0; k < results.size(); ++k) EXPECT_EQ(results[k], expected[k % windows.size()]);
+  }
   EXPECT_EQ(windowArraysInCache(), 5u);
 }
 
