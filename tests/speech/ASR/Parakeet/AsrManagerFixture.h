@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -100,18 +101,11 @@ class AsrManagerFixture : public testing::Test {
   // `blocks` blocks of ▁Hello.
   static std::vector<float> speech(int blocks) { return window(std::vector<int>(static_cast<size_t>(blocks), kHello)); }
 
-  // The messages logged under category "ASR" at `level`.
-  std::vector<std::string> logged(platform::SystemLog::Level level) const {
+  // The messages logged under category "ASR", at `level` when given.
+  std::vector<std::string> logged(std::optional<platform::SystemLog::Level> level = std::nullopt) const {
     std::vector<std::string> out;
     for (const auto& record : log_.records()) {
-      if (record.category == "ASR" && record.level == level) out.push_back(record.message);
-    }
-    return out;
-  }
-  std::vector<std::string> logged() const {
-    std::vector<std::string> out;
-    for (const auto& record : log_.records()) {
-      if (record.category == "ASR") out.push_back(record.message);
+      if (record.category == "ASR" && (!level || record.level == *level)) out.push_back(record.message);
     }
     return out;
   }
