@@ -194,12 +194,18 @@ AsrManager::AsrManager(ASRConfig config, std::optional<AsrModels> models)
       punctuationTokenIds_(std::make_shared<const std::set<int>>(ASRConstants::punctuationTokens.begin(),
                                                                  ASRConstants::punctuationTokens.end())) {
   if (models) install(*models);
-  startBackgroundTask([] {
-    sharedMLArrayCache().prewarm({{{1, kWindowSamples}, MLMultiArrayDataType::float32},
-                                  {{1}, MLMultiArrayDataType::int32},
-                                  {{2, 1, ASRConstants::decoderHiddenSize}, MLMultiArrayDataType::float32}});
-  });
-  startBackgroundTask([this] { progressEmitter_.ensureSession(); });
+  try {
+    startBackgroundTask([] {
+      sharedMLArrayCache().prewarm({{{1, kWindowSamples}, MLMultiArrayDataType::float32},
+                                    {{1}, MLMultiArrayDataType::int32},
+                                    {{2, 1, ASRConstants::decoderHiddenSize}, MLMultiArrayDataType::float32}});
+    });
+    startBackgroundTask([this] { progressEmitter_.ensureSession(); });
+  } catch (...) {
+    // No destructor runs for a constructor that throws: join what did start.
+    waitForBackgroundTasks();
+    throw;
+  }
 }
 
 AsrManager::~AsrManager() { waitForBackgroundTasks(); }
