@@ -212,16 +212,27 @@ AsrManager::~AsrManager() { waitForBackgroundTasks(); }
 
 void AsrManager::startBackgroundTask(std::function<void()> task) {
   std::scoped_lock lock(backgroundMutex_);
-  backgroundTasks_.emplace_back(std::move(task));
+  // Joins the tasks that have ended, so that a long-lived manager keeps no finished threads.
+  std::erase_if(backgroundTasks_, [](BackgroundTask& running) {
+    if (!running.finished->load()) return false;
+    running.thread.join();
+    return true;
+  });
+  auto finished = std::make_shared<std::atomic<bool>>(false);
+  std::thread thread([task = std::move(task), finished] {
+    task();
+    finished->store(true);
+  });
+  backgroundTasks_.push_back({std::move(thread), std::move(finished)});
 }
 
 void AsrManager::waitForBackgroundTasks() {
-  std::vector<std::thread> tasks;
+  std::vector<BackgroundTask> tasks;
   {
     std::scoped_lock lock(backgroundMutex_);
     tasks.swap(backgroundTasks_);
   }
-  for (auto& task : tasks) task.join();
+  for (auto& task : tasks) task.thread.join();
 }
 
 AsrManager::Snapshot AsrManager::snapshot() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -289,8 +290,12 @@ class AsrManager {
   std::shared_ptr<const std::set<int>> punctuationTokenIds_;
   WindowHandler windowHandler_;
 
+  struct BackgroundTask {
+    std::thread thread;
+    std::shared_ptr<std::atomic<bool>> finished;
+  };
   std::mutex backgroundMutex_;
-  std::vector<std::thread> backgroundTasks_;  // guarded by backgroundMutex_
+  std::vector<BackgroundTask> backgroundTasks_;  // guarded by backgroundMutex_
 };
 
 }  // namespace tesselaudio
