@@ -178,14 +178,19 @@ void appendHopEnergies(ModelBuilder& model, const ParakeetWindowScript& script, 
                        const std::string& melLength) {
   model.input("audio_signal", ElementType::float32, {1, -1})
       .input("audio_length", ElementType::int32, {1})
-      .initializer("hopShape", int64s({1, 1, -1, static_cast<double>(kHopSamples)}))
+      .initializer("hopShape", int64s({-1, static_cast<double>(kHopSamples)}))
+      .initializer("hopMean", {ElementType::float32, {kHopSamples, 1},
+                               std::vector<double>(static_cast<size_t>(kHopSamples), 1.0 / kHopSamples)})
+      .initializer("melShape", int64s({1, 1, -1}))
       .initializer("silentHop", int64s({0, 0, 0, 0, 0, 1}))
       .initializer("hop", int32s({static_cast<double>(kHopSamples)}))
       .initializer("oneFrame", int32s({1}))
       .initializer("window", int32s({static_cast<double>(kWindowSamples)}))
       .node("Mul", {"audio_signal", "audio_signal"}, {"squares"})
       .node("Reshape", {"squares", "hopShape"}, {"hops"})
-      .node("ReduceMean", {"hops"}, {"hopEnergies"}, {Attribute("axes", std::vector<std::int64_t>{3}), Attribute("keepdims", 0)})
+      // A mean as a product, which runs through BLAS.
+      .node("MatMul", {"hops", "hopMean"}, {"hopColumn"})
+      .node("Reshape", {"hopColumn", "melShape"}, {"hopEnergies"})
       // The appended 160 zeros make one more, silent, frame.
       .node("Pad", {"hopEnergies", "silentHop"}, {"energy"});
   if (!script.withoutMelLength) {
