@@ -180,14 +180,6 @@ class BorrowedAudio {
 
 }  // namespace
 
-std::string InferenceLengthPolicy::description() const {
-  std::vector<std::string> names;
-  if (contains(encoderFull())) names.emplace_back("encoderFull");
-  if (contains(preprocessorFull())) names.emplace_back("preprocessorFull");
-  if (contains(trimmedTail())) names.emplace_back("trimmedTail");
-  return names.empty() ? "actual" : fmt::format("{}", fmt::join(names, "+"));
-}
-
 AsrManager::AsrManager(ASRConfig config, std::optional<AsrModels> models)
     : config_(std::move(config)),
       vocabulary_(std::make_shared<const std::map<int, std::string>>()),
