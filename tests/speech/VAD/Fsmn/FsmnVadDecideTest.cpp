@@ -1,0 +1,64 @@
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "speech/VAD/Fsmn/FsmnVadManager.h"
+
+namespace tesselaudio {
+namespace {
+
+constexpr float kSpeech = 0.1f;
+constexpr float kSilence = 0.9f;
+
+// `frames` silence probabilities, speech at every frame of `speech` (first, last inclusive ranges).
+std::vector<float> frames(int count, const std::vector<std::pair<int, int>>& speech) {
+  std::vector<float> silence(static_cast<std::size_t>(count), kSilence);
+  for (const auto& [first, last] : speech) {
+    for (int i = first; i <= last; ++i) silence[static_cast<std::size_t>(i)] = kSpeech;
+  }
+  return silence;
+}
+
+struct Case {
+  const char* name;
+  std::vector<float> silence;
+  std::vector<FsmnVadSegment> segments;
+};
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
+
+class FsmnVadDecideTest : public testing::TestWithParam<Case> {};
+
+TEST_P(FsmnVadDecideTest, GivesTheSegments) {
+  EXPECT_EQ(FsmnVadManager::decide(GetParam().silence), GetParam().segments);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FsmnVadDecideTest,
+    testing::Values(
+        Case{"NoFrames", {}, {}},
+        Case{"EveryFrameAboveTheThreshold", std::vector<float>(5000, 0.2001f), {}},
+        // At exactly 0.2 a frame is speech.
+        Case{"EveryFrameAtTheThreshold", std::vector<float>(200, 0.2f), {{0, 2000}}},
+        // Frame 114 is the first with 15 speech frames (opens at 79); frame 204 has 15 after a voiced
+        // frame, which needs 16; 80 quiet frames end at 283.
+        Case{"WorkedExample", frames(1000, {{100, 199}}), {{790, 2130}}},
+        Case{"FourteenSpeechFramesNeverVote", frames(1000, {{100, 113}}), {}},
+        // 15 open the segment at frame 114; while all 15 stay in the window the vote flips each
+        // frame (15 is too few after a voiced frame, enough after a quiet one), last voiced at 118.
+        Case{"FifteenSpeechFramesOpenASegment", frames(1000, {{100, 114}}), {{790, 1280}}},
+        // Frame 204 (15 after voiced) is quiet, frame 205 (15 after quiet) voiced again, so the
+        // quiet count starts over one frame later than in the worked example.
+        Case{"FifteenAfterAQuietFrameVotesAgain", frames(1000, {{100, 199}, {205, 205}}), {{790, 2150}}},
+        Case{"PreRollStopsAtTheFirstFrame", frames(400, {{10, 60}}), {{0, 740}}},
+        Case{"OpenAtTheEndEndsWithTheLastFrame", frames(300, {{100, 299}}), {{790, 3000}}},
+        Case{"TwoSegments", frames(2000, {{100, 199}, {1000, 1099}}), {{790, 2130}, {9790, 11130}}},
+        // Cut at frame 6000; frame 6001 opens again with the full pre-roll, before the cut.
+        Case{"CutAfterSixtySeconds", std::vector<float>(7000, kSpeech), {{0, 60000}, {59660, 70000}}}),
+    [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tesselaudio
