@@ -1,7 +1,6 @@
 #include "speech/VAD/Fsmn/FsmnVadManager.h"
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <map>
@@ -116,20 +115,23 @@ std::vector<float> silenceColumn(const MLMultiArray& scores, std::size_t frames)
   return silence;
 }
 
-// The last 20 frames' speech flags and how many of them are set.
+// The speech frames among the last 20, moved on one frame at a time. Frames before the first count
+// as non-speech; the frame leaving the window is read back from the probabilities themselves, so
+// the window needs no storage of its own.
 class VotingWindow {
  public:
-  // Puts one frame in place of the oldest and returns the speech frames now in the window.
-  int push(bool speech) {
-    count_ += static_cast<int>(speech) - static_cast<int>(frames_[next_]);
-    frames_[next_] = speech;
-    next_ = (next_ + 1) % kWindowFrames;
+  explicit VotingWindow(const std::vector<float>& silence) : silence_(silence.data()) {}
+
+  // Takes in frame `i` (the frame after the last one taken) and returns the new count.
+  int push(int i) {
+    count_ += isSpeech(i) - (i >= kWindowFrames ? isSpeech(i - kWindowFrames) : 0);
     return count_;
   }
 
  private:
-  std::array<bool, kWindowFrames> frames_{};
-  int next_ = 0;
+  int isSpeech(int i) const { return silence_[i] <= kSpeechThreshold ? 1 : 0; }
+
+  const float* silence_;
   int count_ = 0;
 };
 
@@ -187,36 +189,33 @@ std::vector<float> FsmnVadManager::chunkSilence(const float* samples, std::size_
 
 std::vector<FsmnVadSegment> FsmnVadManager::decide(const std::vector<float>& silence) {
   std::vector<FsmnVadSegment> segments;
-  VotingWindow window;
-  bool inSegment = false;
-  bool previousVoiced = false;
-  int start = 0;
-  int quiet = 0;
+  const auto emit = [&](int startFrame, int endFrame) {
+    segments.push_back({startFrame * kMsPerFrame, endFrame * kMsPerFrame});
+  };
+  VotingWindow window(silence);
   const int frames = static_cast<int>(silence.size());
-  for (int i = 0; i < frames; ++i) {
-    const int speech = window.push(silence[static_cast<std::size_t>(i)] <= kSpeechThreshold);
-    const bool voiced = speech >= (previousVoiced ? kVoicedAfterVoiced : kVoicedAfterUnvoiced);
-    previousVoiced = voiced;
-    if (!inSegment) {
-      if (voiced) {
-        inSegment = true;
-        start = std::max(i - kPreRollFrames, 0);
-        quiet = 0;
-      }
-    } else if (voiced) {
-      quiet = 0;
-    } else if (++quiet >= kQuietFramesToClose) {
-      segments.push_back({start * kMsPerFrame, (i - kTrailFrames) * kMsPerFrame});
-      inSegment = false;
-      continue;
+  int i = 0;
+  while (i < frames) {
+    // Outside a segment the frame before was never voiced, so 15 speech frames open one.
+    while (i < frames && window.push(i) < kVoicedAfterUnvoiced) ++i;
+    if (i == frames) break;
+    const int start = std::max(i - kPreRollFrames, 0);
+    int quiet = 0;
+    bool previousVoiced = true;
+    for (++i; i < frames; ++i) {
+      const bool voiced = window.push(i) >= (previousVoiced ? kVoicedAfterVoiced : kVoicedAfterUnvoiced);
+      quiet = voiced ? 0 : quiet + 1;
+      previousVoiced = voiced;
+      if (quiet >= kQuietFramesToClose || i - start >= kMaxSegmentFrames) break;
     }
-    if (inSegment && i - start >= kMaxSegmentFrames) {
-      segments.push_back({start * kMsPerFrame, i * kMsPerFrame});
-      inSegment = false;
-      previousVoiced = false;
+    if (i == frames) {
+      emit(start, frames);
+      break;
     }
+    // Closed by the quiet count or for length; either way the next frame follows a quiet one.
+    emit(start, quiet >= kQuietFramesToClose ? i - kTrailFrames : i);
+    ++i;
   }
-  if (inSegment) segments.push_back({start * kMsPerFrame, frames * kMsPerFrame});
   return segments;
 }
 

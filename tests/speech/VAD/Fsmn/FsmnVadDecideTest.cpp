@@ -1,4 +1,7 @@
+#include <algorithm>
+#include <cstdint>
 #include <ostream>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -59,6 +62,68 @@ INSTANTIATE_TEST_SUITE_P(
         // Cut at frame 6000; frame 6001 opens again with the full pre-roll, before the cut.
         Case{"CutAfterSixtySeconds", std::vector<float>(7000, kSpeech), {{0, 60000}, {59660, 70000}}}),
     [](const testing::TestParamInfo<Case>& info) { return std::string(info.param.name); });
+
+// The rules as written, one frame at a time with a ring of 20 flags, to hold the detector's faster
+// form against.
+std::vector<FsmnVadSegment> frameByFrame(const std::vector<float>& silence) {
+  std::vector<FsmnVadSegment> out;
+  bool ring[20] = {};
+  int next = 0, count = 0, start = 0, quiet = 0;
+  bool inSegment = false, previousVoiced = false;
+  const int frames = static_cast<int>(silence.size());
+  for (int i = 0; i < frames; ++i) {
+    const bool speech = silence[static_cast<std::size_t>(i)] <= 0.2f;
+    count += static_cast<int>(speech) - static_cast<int>(ring[next]);
+    ring[next] = speech;
+    next = (next + 1) % 20;
+    const bool voiced = count >= (previousVoiced ? 16 : 15);
+    if (!inSegment) {
+      if (voiced) {
+        inSegment = true;
+        start = std::max(i - 35, 0);
+        quiet = 0;
+      }
+      previousVoiced = voiced;
+    } else if (voiced) {
+      quiet = 0;
+      previousVoiced = true;
+    } else {
+      ++quiet;
+      previousVoiced = false;
+      if (quiet >= 80) {
+        out.push_back({start * 10, (i - 70) * 10});
+        inSegment = false;
+        continue;
+      }
+    }
+    if (inSegment && i - start >= 6000) {
+      out.push_back({start * 10, i * 10});
+      inSegment = false;
+      previousVoiced = false;
+    }
+  }
+  if (inSegment) out.push_back({start * 10, frames * 10});
+  return out;
+}
+
+TEST(FsmnVadDecideRulesTest, MatchesTheRulesFrameByFrameOnNoisyFrames) {
+  const auto seed = std::random_device{}();
+  SCOPED_TRACE(testing::Message() << "seed " << seed);
+  std::mt19937 random(seed);
+  for (int trial = 0; trial < 400; ++trial) {
+    // Runs of speech and pauses with some frames flipped, around the threshold and across 60 s cuts.
+    std::vector<float> silence(random() % 14000);
+    const unsigned switchPerMille = 1 + random() % 40;
+    const unsigned flipPerMille = random() % 300;
+    bool talking = random() % 2 == 0;
+    for (float& p : silence) {
+      if (random() % 1000 < switchPerMille) talking = !talking;
+      const bool speech = talking != (random() % 1000 < flipPerMille);
+      p = speech ? 0.2f - 0.001f * static_cast<float>(random() % 3) : 0.2001f + 0.1f * static_cast<float>(random() % 8);
+    }
+    ASSERT_EQ(FsmnVadManager::decide(silence), frameByFrame(silence)) << "trial " << trial;
+  }
+}
 
 }  // namespace
 }  // namespace tesselaudio
