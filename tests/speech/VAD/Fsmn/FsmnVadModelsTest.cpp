@@ -77,9 +77,19 @@ class FsmnVadModelsTest : public testing::Test {
   fs::path root() const { return data_.path() / "TesselAudio" / "Models"; }
   fs::path folder() const { return root() / "fsmn-vad"; }
 
-  void writeCompiled() const {
-    testsupport::fsmnVadPreprocessor().writeBundle(folder());
-    testsupport::fsmnVadScorer().writeBundle(folder());
+  enum class Form { absent, compiled, package };
+
+  // Empties the models folder and puts each model there in the given form.
+  void place(Form preprocessor, Form scorer) const {
+    fs::remove_all(folder());
+    fs::create_directories(folder());
+    write(testsupport::fsmnVadPreprocessor(), preprocessor);
+    write(testsupport::fsmnVadScorer(), scorer);
+  }
+
+  void write(const testsupport::ModelBuilder& model, Form form) const {
+    if (form == Form::compiled) model.writeBundle(folder());
+    if (form == Form::package) model.writePackage(folder());
   }
 
   std::size_t fileRequests() const {
@@ -118,7 +128,7 @@ TEST_F(FsmnVadModelsTest, DownloadFillsTheFsmnVadFolderOfTheModelsRoot) {
 }
 
 TEST_F(FsmnVadModelsTest, PresentModelsCostNoRequest) {
-  writeCompiled();
+  place(Form::compiled, Form::compiled);
   EXPECT_EQ(FsmnVadModels::download(false), folder());
   EXPECT_TRUE(hub_.requests().empty());
   EXPECT_EQ(logged("FSMN-VAD models already present at: " + folder().string()), 1u);
@@ -126,7 +136,7 @@ TEST_F(FsmnVadModelsTest, PresentModelsCostNoRequest) {
 }
 
 TEST_F(FsmnVadModelsTest, ForceRemovesTheFolderAndDownloadsAgain) {
-  writeCompiled();
+  place(Form::compiled, Form::compiled);
   const fs::path stray = folder() / "stray.txt";
   { std::ofstream(stray) << "left over"; }
 
@@ -140,26 +150,19 @@ TEST_F(FsmnVadModelsTest, ForceRemovesTheFolderAndDownloadsAgain) {
 TEST_F(FsmnVadModelsTest, OnlyBothCompiledModelsCountAsPresent) {
   struct Case {
     const char* name;
-    bool compiledPreprocessor, compiledScorer, packages;
+    Form preprocessor, scorer;
   };
   const Case cases[] = {
-      {"nothing", false, false, false},
-      {"onlyThePreprocessor", true, false, false},
-      {"onlyTheScorer", false, true, false},
-      {"packagesOnly", false, false, true},
-      {"bothCompiled", true, true, false},
+      {"nothing", Form::absent, Form::absent},
+      {"onlyThePreprocessor", Form::compiled, Form::absent},
+      {"onlyTheScorer", Form::absent, Form::compiled},
+      {"packagesOnly", Form::package, Form::package},
+      {"bothCompiled", Form::compiled, Form::compiled},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(folder());
-    fs::create_directories(folder());
-    if (c.compiledPreprocessor) testsupport::fsmnVadPreprocessor().writeBundle(folder());
-    if (c.compiledScorer) testsupport::fsmnVadScorer().writeBundle(folder());
-    if (c.packages) {
-      testsupport::fsmnVadPreprocessor().writePackage(folder());
-      testsupport::fsmnVadScorer().writePackage(folder());
-    }
-    const bool both = c.compiledPreprocessor && c.compiledScorer;
+    place(c.preprocessor, c.scorer);
+    const bool both = c.preprocessor == Form::compiled && c.scorer == Form::compiled;
     EXPECT_EQ(FsmnVadModels::modelsExist(folder()), both);
 
     hub_.clearRequests();
@@ -191,9 +194,7 @@ TEST_F(FsmnVadModelsTest, CompilesPackagesAndLeavesNothingBehind) {
   testsupport::TemporaryFolder temporary;
   const auto previousTemporary = current("TMPDIR");
   ::setenv("TMPDIR", temporary.path().c_str(), 1);
-  fs::create_directories(folder());
-  testsupport::fsmnVadPreprocessor().writePackage(folder());
-  testsupport::fsmnVadScorer().writePackage(folder());
+  place(Form::package, Form::package);
   const auto before = contents(folder());
   {
     const auto models = FsmnVadModels::load(folder());
@@ -211,20 +212,17 @@ TEST_F(FsmnVadModelsTest, CompilesPackagesAndLeavesNothingBehind) {
 TEST_F(FsmnVadModelsTest, NamesTheMissingModel) {
   struct Case {
     const char* name;
-    bool preprocessor, scorer;
+    Form preprocessor, scorer;
     const char* missing;
   };
   const Case cases[] = {
-      {"nothing", false, false, "FsmnVadPreprocessor"},
-      {"onlyTheScorer", false, true, "FsmnVadPreprocessor"},
-      {"onlyThePreprocessor", true, false, "FsmnVad"},
+      {"nothing", Form::absent, Form::absent, "FsmnVadPreprocessor"},
+      {"onlyTheScorer", Form::absent, Form::package, "FsmnVadPreprocessor"},
+      {"onlyThePreprocessor", Form::compiled, Form::absent, "FsmnVad"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    fs::remove_all(folder());
-    fs::create_directories(folder());
-    if (c.preprocessor) testsupport::fsmnVadPreprocessor().writeBundle(folder());
-    if (c.scorer) testsupport::fsmnVadScorer().writePackage(folder());
+    place(c.preprocessor, c.scorer);
     EXPECT_EQ(testsupport::thrownDescription<ASRError>([&] { FsmnVadModels::load(folder()); }),
               std::string("ASR processing failed: FSMN-VAD model not found: ") + c.missing);
   }
@@ -232,7 +230,7 @@ TEST_F(FsmnVadModelsTest, NamesTheMissingModel) {
 }
 
 TEST_F(FsmnVadModelsTest, ACachedBundleWithoutItsNetworkFailsAndStays) {
-  writeCompiled();
+  place(Form::compiled, Form::compiled);
   fs::remove(folder() / "FsmnVad.mlmodelc" / "model.onnx");
   const auto before = contents(folder());
 
