@@ -47,7 +47,8 @@ ModelBuilder fsmnVadScorer(const FsmnVadScorerOptions& options) {
   if (options.outputType == ElementType::float32) {
     model.node("Identity", {"classes"}, {options.outputName});
   } else {
-    model.node("Cast", {"classes"}, {options.outputName}, {Attribute("to", static_cast<std::int64_t>(options.outputType))});
+    model.node("Cast", {"classes"}, {options.outputName},
+               {Attribute("to", static_cast<std::int64_t>(options.outputType))});
   }
   if (!options.acceptedFrames.empty()) {
     std::vector<std::vector<std::int64_t>> shapes;

@@ -76,8 +76,9 @@ std::size_t featureFrames(const MLMultiArray& features) {
   }
   const auto needed = static_cast<int64_t>(frames * FsmnVadManager::kFeatureWidth);
   if (features.count() < needed) {
-    throw ASRError::processingFailed(fmt::format("FSMN-VAD preprocessor produced `features` of shape [{}]; {} frames need {} values",
-                                                 fmt::join(shape, ", "), frames, needed));
+    throw ASRError::processingFailed(
+        fmt::format("FSMN-VAD preprocessor produced `features` of shape [{}]; {} frames need {} values",
+                    fmt::join(shape, ", "), frames, needed));
   }
   return frames;
 }

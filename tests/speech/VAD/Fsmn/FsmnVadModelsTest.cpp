@@ -65,7 +65,8 @@ class FsmnVadModelsTest : public testing::Test {
     ModelRegistry::setRevisionOverrides({});
     ModelHub::setOfflineMode(false);
     const fs::path scratch = scratch_.path() / "served";
-    hub_.putFolder(kRepo, "main", "FsmnVadPreprocessor.mlmodelc", testsupport::fsmnVadPreprocessor().writeBundle(scratch));
+    hub_.putFolder(kRepo, "main", "FsmnVadPreprocessor.mlmodelc",
+                   testsupport::fsmnVadPreprocessor().writeBundle(scratch));
     hub_.putFolder(kRepo, "main", "FsmnVad.mlmodelc", testsupport::fsmnVadScorer().writeBundle(scratch));
   }
 
