@@ -129,12 +129,72 @@ class VotingWindow {
     return count_;
   }
 
+  int count() const { return count_; }
+
+  // True when the `frames` frames from `i` are all speech (`speech`) or all not, so that a window
+  // already full of the same kind would not change over them. A branch-free count, which the
+  // compiler turns into vector code.
+  bool uniformAhead(int i, int frames, bool speech) const {
+    int found = 0;
+    for (int k = i; k < i + frames; ++k) found += isSpeech(k);
+    return found == (speech ? frames : 0);
+  }
+
  private:
   int isSpeech(int i) const { return silence_[i] <= kSpeechThreshold ? 1 : 0; }
 
   const float* silence_;
   int count_ = 0;
 };
+
+// Speech and pauses come in runs: a stretch of this many frames that is all speech inside a
+// segment, or all pause outside one, is passed over at once.
+constexpr int kStretchFrames = 64;
+
+// The first frame from `i` on where 15 speech frames are in the window (outside a segment the frame
+// before is never voiced), or `frames`.
+int openingFrame(VotingWindow& window, int i, int frames) {
+  while (i < frames) {
+    if (window.count() == 0 && i + kStretchFrames <= frames && window.uniformAhead(i, kStretchFrames, false)) {
+      i += kStretchFrames;
+      continue;
+    }
+    for (const int end = std::min(i + kStretchFrames, frames); i < end; ++i) {
+      if (window.push(i) >= kVoicedAfterUnvoiced) return i;
+    }
+  }
+  return frames;
+}
+
+// How a segment opened at `opening` ends: the frame that closes it (`frames` when none does) and
+// whether 80 quiet frames did.
+struct Closing {
+  int frame;
+  bool quiet;
+};
+
+Closing closingFrame(VotingWindow& window, int opening, int start, int frames) {
+  int quiet = 0;
+  bool previousVoiced = true;
+  int i = opening + 1;
+  while (i < frames) {
+    if (window.count() == kWindowFrames && i + kStretchFrames <= frames &&
+        i + kStretchFrames - 1 - start < kMaxSegmentFrames && window.uniformAhead(i, kStretchFrames, true)) {
+      i += kStretchFrames;
+      quiet = 0;
+      previousVoiced = true;
+      continue;
+    }
+    for (const int end = std::min(i + kStretchFrames, frames); i < end; ++i) {
+      const bool voiced = window.push(i) >= (previousVoiced ? kVoicedAfterVoiced : kVoicedAfterUnvoiced);
+      quiet = voiced ? 0 : quiet + 1;
+      previousVoiced = voiced;
+      if (quiet >= kQuietFramesToClose) return {i, true};
+      if (i - start >= kMaxSegmentFrames) return {i, false};
+    }
+  }
+  return {frames, false};
+}
 
 }  // namespace
 
@@ -190,32 +250,15 @@ std::vector<float> FsmnVadManager::chunkSilence(const float* samples, std::size_
 
 std::vector<FsmnVadSegment> FsmnVadManager::decide(const std::vector<float>& silence) {
   std::vector<FsmnVadSegment> segments;
-  const auto emit = [&](int startFrame, int endFrame) {
-    segments.push_back({startFrame * kMsPerFrame, endFrame * kMsPerFrame});
-  };
   VotingWindow window(silence);
   const int frames = static_cast<int>(silence.size());
-  int i = 0;
-  while (i < frames) {
-    // Outside a segment the frame before was never voiced, so 15 speech frames open one.
-    while (i < frames && window.push(i) < kVoicedAfterUnvoiced) ++i;
-    if (i == frames) break;
+  for (int i = 0; (i = openingFrame(window, i, frames)) < frames;) {
     const int start = std::max(i - kPreRollFrames, 0);
-    int quiet = 0;
-    bool previousVoiced = true;
-    for (++i; i < frames; ++i) {
-      const bool voiced = window.push(i) >= (previousVoiced ? kVoicedAfterVoiced : kVoicedAfterUnvoiced);
-      quiet = voiced ? 0 : quiet + 1;
-      previousVoiced = voiced;
-      if (quiet >= kQuietFramesToClose || i - start >= kMaxSegmentFrames) break;
-    }
-    if (i == frames) {
-      emit(start, frames);
-      break;
-    }
-    // Closed by the quiet count or for length; either way the next frame follows a quiet one.
-    emit(start, quiet >= kQuietFramesToClose ? i - kTrailFrames : i);
-    ++i;
+    const Closing closing = closingFrame(window, i, start, frames);
+    const int end = closing.quiet ? closing.frame - kTrailFrames : closing.frame;
+    segments.push_back({start * kMsPerFrame, end * kMsPerFrame});
+    // Closed by the quiet count or for length, the next frame follows a quiet one either way.
+    i = closing.frame + 1;
   }
   return segments;
 }
