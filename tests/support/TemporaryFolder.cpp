@@ -25,6 +25,14 @@ TemporaryFolder::~TemporaryFolder() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+std::set<std::string> folderContents(const std::filesystem::path& folder) {
+  std::set<std::string> out;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    out.insert(std::filesystem::relative(entry.path(), folder).string());
+  }
+  return out;
+}
+
 void makeOlder(const std::filesystem::path& path, int seconds) {
   timespec times[2];
   ::clock_gettime(CLOCK_REALTIME, &times[0]);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
+#include <string>
 
 namespace testsupport {
 
@@ -23,6 +25,9 @@ class TemporaryFolder {
  private:
   std::filesystem::path path_;
 };
+
+// Every file and folder below `folder`, as paths relative to it.
+std::set<std::string> folderContents(const std::filesystem::path& folder);
 
 // Sets the last change (and access) of `path`, not following a link, `seconds` into the past.
 // Throws std::filesystem::filesystem_error when the system refuses.

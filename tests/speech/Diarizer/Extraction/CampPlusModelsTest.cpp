@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -30,15 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kRepo = "TesselInference/campplus-coreml";
-
-// Every file and folder below `folder`, relative to it.
-std::set<std::string> contents(const fs::path& folder) {
-  std::set<std::string> out;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    out.insert(fs::relative(entry.path(), folder).string());
-  }
-  return out;
-}
 
 // A loopback hub serving the two stand-ins, the models root in a temporary XDG_DATA_HOME and the
 // log captured.
@@ -167,11 +157,11 @@ TEST_F(CampPlusModelsTest, LoadsBothCompiledBundles) {
 TEST_F(CampPlusModelsTest, CompilesAnEmbeddingModelGivenOnlyAsPackage) {
   testsupport::campPlusPreprocessor().writeBundle(folder());
   testsupport::campPlusEchoModel().writePackage(folder());
-  const auto before = contents(folder());
+  const auto before = testsupport::folderContents(folder());
 
   const auto models = CampPlusModels::load(folder());
   EXPECT_TRUE(models.model->modelDescription().outputDescriptionsByName.contains("embedding"));
-  EXPECT_EQ(contents(folder()), before);
+  EXPECT_EQ(testsupport::folderContents(folder()), before);
 }
 
 TEST_F(CampPlusModelsTest, NamesTheMissingModel) {
@@ -209,13 +199,13 @@ TEST_F(CampPlusModelsTest, AHubBundleWithoutNetworkKeepsTheCache) {
   ModelRegistry::setBaseURL(hollowHub.baseURL());
 
   const fs::path downloaded = CampPlusModels::download(false);
-  const auto before = contents(downloaded);
+  const auto before = testsupport::folderContents(downloaded);
   ASSERT_TRUE(before.contains("CamPlusPlus_v2.mlmodelc/coremldata.bin"));
   hollowHub.clearRequests();
 
   EXPECT_THROW(CampPlusModels::load(downloaded), UnsupportedModelFormatError);
   EXPECT_THROW(CampPlusModels::downloadAndLoad(), UnsupportedModelFormatError);
-  EXPECT_EQ(contents(downloaded), before);
+  EXPECT_EQ(testsupport::folderContents(downloaded), before);
   EXPECT_TRUE(hollowHub.requests().empty());
 }
 

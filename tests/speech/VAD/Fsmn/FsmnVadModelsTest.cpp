@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -30,15 +29,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kRepo = "TesselInference/fsmn-vad-coreml";
-
-// Every file and folder below `folder`, relative to it.
-std::set<std::string> contents(const fs::path& folder) {
-  std::set<std::string> out;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    out.insert(fs::relative(entry.path(), folder).string());
-  }
-  return out;
-}
 
 // Samples whose frames all have silence probability `p` under the stand-ins.
 std::vector<float> level(float p, std::size_t samples) { return std::vector<float>(samples, p / 32768.0f); }
@@ -196,7 +186,7 @@ TEST_F(FsmnVadModelsTest, CompilesPackagesAndLeavesNothingBehind) {
   const auto previousTemporary = current("TMPDIR");
   ::setenv("TMPDIR", temporary.path().c_str(), 1);
   place(Form::package, Form::package);
-  const auto before = contents(folder());
+  const auto before = testsupport::folderContents(folder());
   {
     const auto models = FsmnVadModels::load(folder());
     EXPECT_EQ(models.preprocessor->configuration().computeUnits, platform::MLComputeUnits::cpuOnly);
@@ -205,7 +195,7 @@ TEST_F(FsmnVadModelsTest, CompilesPackagesAndLeavesNothingBehind) {
     EXPECT_EQ(vad.detect(level(0.1f, 16000)), (std::vector<FsmnVadSegment>{{0, 1000}}));
   }
   restore("TMPDIR", previousTemporary);
-  EXPECT_EQ(contents(folder()), before);
+  EXPECT_EQ(testsupport::folderContents(folder()), before);
   EXPECT_TRUE(fs::is_empty(temporary.path()));
   EXPECT_EQ(logged("Loaded FSMN-VAD models"), 1u);
 }
@@ -233,11 +223,11 @@ TEST_F(FsmnVadModelsTest, NamesTheMissingModel) {
 TEST_F(FsmnVadModelsTest, ACachedBundleWithoutItsNetworkFailsAndStays) {
   place(Form::compiled, Form::compiled);
   fs::remove(folder() / "FsmnVad.mlmodelc" / "model.onnx");
-  const auto before = contents(folder());
+  const auto before = testsupport::folderContents(folder());
 
   EXPECT_THROW(FsmnVadModels::downloadAndLoad(), UnsupportedModelFormatError);
   EXPECT_THROW(FsmnVadManager::load(), UnsupportedModelFormatError);
-  EXPECT_EQ(contents(folder()), before);
+  EXPECT_EQ(testsupport::folderContents(folder()), before);
   EXPECT_TRUE(hub_.requests().empty());
 }
 
