@@ -101,6 +101,34 @@ ModelBuilder embeddingModel() {
   return model;
 }
 
+ModelBuilder probeFbankModel(const std::vector<std::int64_t>& positions) {
+  assert(positions.size() <= static_cast<std::size_t>(kOfflineFrames));
+  std::vector<std::int64_t> indices(positions);
+  indices.resize(static_cast<std::size_t>(kOfflineFrames), 0);
+  ModelBuilder model("FBank");
+  model.input("audio", ElementType::float32, {1, 1, kOfflineWindowSamples})
+      .output("fbank_features", ElementType::float32, {1, 1, 1, kOfflineFrames})
+      .initializer("probePositions", TensorValue::int64s(indices))
+      .initializer("featureShape", TensorValue::int64s({1, 1, 1, kOfflineFrames}))
+      .node("Gather", {"audio", "probePositions"}, {"probes"}, {Attribute("axis", 2)})
+      .node("Reshape", {"probes", "featureShape"}, {"fbank_features"});
+  return model;
+}
+
+ModelBuilder echoEmbeddingModel() {
+  ModelBuilder model("Embedding");
+  model.input("fbank_features", ElementType::float32, {1, 1, 1, kOfflineFrames})
+      .input("weights", ElementType::float32, {1, kOfflineFrames})
+      .output("embedding", ElementType::float32, {1, kEmbeddingDimension})
+      .initializer("rowShape", TensorValue::int64s({1, kOfflineFrames}))
+      .initializer("echoStarts", TensorValue::int64s({0}))
+      .initializer("echoEnds", TensorValue::int64s({kEmbeddingDimension}))
+      .initializer("echoAxes", TensorValue::int64s({1}))
+      .node("Reshape", {"fbank_features", "rowShape"}, {"featureRow"})
+      .node("Slice", {"featureRow", "echoStarts", "echoEnds", "echoAxes"}, {"embedding"});
+  return model;
+}
+
 ModelBuilder pldaRhoModel() {
   std::vector<double> projection(static_cast<std::size_t>(kEmbeddingDimension * kRhoDimension), 0.0);
   for (int64_t i = 0; i < kRhoDimension; ++i) projection[static_cast<std::size_t>(i * kRhoDimension + i)] = 40.0;

@@ -50,6 +50,17 @@ ModelBuilder fbankModel();
 // s·(1, 0, …, 0), s the weights' average of the features.
 ModelBuilder embeddingModel();
 
+// Probes that show which samples a window held.
+// "FBank": "audio" [1, 1, 160000] → "fbank_features" [1, 1, 1, 589] = the audio at `positions`,
+// in order (position 0 past the list's end). Audio without a zero sample has no silent frame, so
+// the extractor's re-centring leaves these features alone.
+// REQUIRES: at most 589 positions, each below 160,000.
+ModelBuilder probeFbankModel(const std::vector<std::int64_t>& positions);
+
+// "Embedding": "fbank_features" [1, 1, 1, 589] and "weights" [1, 589] → "embedding" [1, 256] =
+// the first 256 features; the weights are not read.
+ModelBuilder echoEmbeddingModel();
+
 // "PldaRho": "embeddings" [B, 256] (B free) → "rho" [B, 128] = embeddings × 40·[I128; 0].
 ModelBuilder pldaRhoModel();
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -156,6 +157,33 @@ class OfflineEmbeddingExtractor {
   std::vector<TimedEmbedding> extractEmbeddings(const std::vector<float>& audio, const SegmentationOutput& segmentation,
                                                 std::stop_token stop = {}) const;
 
+  // A stretch [start, end) of the recording in seconds that one speaker holds throughout.
+  struct Span {
+    double startSeconds = 0;
+    double endSeconds = 0;
+
+    bool operator==(const Span&) const = default;
+  };
+
+  // The embedding of the audio in [startSeconds, endSeconds), every frame weighted fully. Only the
+  // first window of a longer span is embedded; a span shorter than a window is repeated end to end
+  // until it fills one. A span reaching past the end of the audio is cut there, a negative start
+  // raised to sample 0.
+  // Throws OfflineDiarizationError: invalidSpan for bounds that are not finite, reversed or start at
+  // or after the end of the audio; processingFailed when the span covers no whole sample;
+  // invalidConfiguration when a window is shorter than one sample. Throws CancellationError when
+  // `stop` is requested, ANEMemoryError when an input cannot be allocated, the model errors of
+  // runFbankBatch and runEmbeddingBatch unchanged.
+  std::vector<float> embedSpan(const AudioSampleSource& audioSource, double startSeconds, double endSeconds,
+                               std::stop_token stop = {}) const;
+  // One embedding per span, in order. A span longer than a window is cut into equal pieces no
+  // longer than a window, each embedded as embedSpan embeds a short span, and its embedding is
+  // their mean. Pieces of all spans share the model batches. An empty list gives an empty list
+  // without any model call.
+  // Throws as embedSpan, for the first bad span; nothing is returned on failure.
+  std::vector<std::vector<float>> embedSpans(const AudioSampleSource& audioSource, const std::vector<Span>& spans,
+                                             std::stop_token stop = {}) const;
+
  private:
   class Extraction;
 
@@ -166,6 +194,29 @@ class OfflineEmbeddingExtractor {
   // Fills in the names and shapes from the models; false, after logging why, when one is missing.
   bool configure();
   void performEmbeddingWarmup(std::stop_token stop) const;
+
+  // Half-open range of sample indices.
+  struct SampleRange {
+    std::int64_t lower = 0;
+    std::int64_t upper = 0;
+
+    std::int64_t length() const { return upper - lower; }
+  };
+  // Samples of one span, tagged with the span's position in the caller's list.
+  struct Piece {
+    std::size_t spanIndex = 0;
+    SampleRange samples;
+  };
+
+  // One embedding per span from its pieces' mean; an empty embedding for a span without a piece.
+  std::vector<std::vector<float>> embedWindows(const AudioSampleSource& audioSource, const std::vector<Piece>& pieces,
+                                               std::size_t spanCount, std::stop_token stop) const;
+  // The samples of [startSeconds, endSeconds), limited to 0 ... sampleCount. Throws the span errors.
+  static SampleRange sampleRange(double startSeconds, double endSeconds, std::int64_t sampleRate,
+                                 std::int64_t sampleCount);
+  // `range` cut into ceil(length / windowLength) pieces of equal length up to one sample; none for
+  // an empty range or a window below one sample.
+  static std::vector<SampleRange> spanPieces(SampleRange range, std::int64_t windowLength);
 
   std::shared_ptr<const platform::MLModel> fbankModel_;
   std::shared_ptr<const platform::MLModel> embeddingModel_;
