@@ -35,6 +35,7 @@ namespace tesselaudio {
 //                                                    config);
 //   if (!extractor) return;                       // a model breaks the contract (logged)
 //   auto embeddings = extractor->extractEmbeddings(source, segmentation, stop);
+//   auto spans = extractor->embedSpans(source, {{12.0, 15.5}, {40.0, 71.0}}, stop);  // one per span
 //
 // Model contract (the names are fixed, never taken from the model): FBANK input "audio" (float32,
 // the window's samples in its last dimension) and output "fbank_features" read as [1, 1, bins,

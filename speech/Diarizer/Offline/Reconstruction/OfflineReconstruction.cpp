@@ -272,7 +272,9 @@ std::vector<TimedSpeakerSegment> OfflineReconstruction::mergeSegments(std::vecto
   for (std::size_t i = 1; i < segments.size(); ++i) {
     const TimedSpeakerSegment& next = segments[i];
     const double gap = static_cast<double>(next.startTimeSeconds) - static_cast<double>(current.endTimeSeconds);
-    if (next.speakerId != current.speakerId || !(gap <= gapThreshold)) {
+    // Overlapping segments of one speaker merge whatever the threshold.
+    const bool close = gap < 0 || gap <= gapThreshold;
+    if (next.speakerId != current.speakerId || !close) {
       merged.push_back(std::move(current));
       current = next;
       continue;

@@ -54,6 +54,7 @@ std::vector<FrameRange> detectRuns(const std::vector<std::int64_t>& speakerCount
 std::vector<FrameRange> detectRuns(std::span<const std::int64_t> speakerCountPerFrame,
                                    std::span<const double> activationSums, std::size_t clusterCount,
                                    double frameDuration, double minDurationSeconds) {
+  if (clusterCount == 0) return {};
   const std::size_t frames = std::min(speakerCountPerFrame.size(), activationSums.size() / clusterCount);
   return runsOf(
       frames,

@@ -34,8 +34,8 @@ struct FrameRange {
 std::vector<FrameRange> detectRuns(const std::vector<std::int64_t>& speakerCountPerFrame,
                                    const std::vector<std::vector<double>>& activationSums, double frameDuration,
                                    double minDurationSeconds);
-// The same over activation sums held row by row in one array of `clusterCount` values per frame.
-// REQUIRES: clusterCount > 0.
+// The same over activation sums held row by row in one array of `clusterCount` values per frame
+// (no rows, so no runs, when `clusterCount` is 0).
 std::vector<FrameRange> detectRuns(std::span<const std::int64_t> speakerCountPerFrame,
                                    std::span<const double> activationSums, std::size_t clusterCount,
                                    double frameDuration, double minDurationSeconds);

@@ -41,6 +41,7 @@ TEST(ZeroVoteReembedderTest, RunsLastAtLeastTheMinimum) {
   std::vector<double> flat;
   for (const auto& row : frames.sums) flat.insert(flat.end(), row.begin(), row.end());
   EXPECT_EQ(ZeroVoteReembedder::detectRuns(frames.counts, flat, 2, 0.016, 0.4), frames.runs());
+  EXPECT_TRUE(ZeroVoteReembedder::detectRuns(frames.counts, flat, 0, 0.016, 0.4).empty());
 }
 
 TEST(ZeroVoteReembedderTest, RunsStopAtTheShorterInput) {
