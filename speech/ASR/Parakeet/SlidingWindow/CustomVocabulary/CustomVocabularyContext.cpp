@@ -19,6 +19,8 @@
 #include "platform/text/Whitespace.h"
 #include "speech/ASR/Parakeet/SlidingWindow/CustomVocabulary/ContextBiasingConstants.h"
 #include "speech/ASR/Parakeet/SlidingWindow/CustomVocabulary/CustomVocabularyConfig.h"
+#include "speech/ASR/Parakeet/SlidingWindow/CustomVocabulary/WordSpotting/CtcModels.h"
+#include "speech/ASR/Parakeet/SlidingWindow/CustomVocabulary/WordSpotting/CtcTokenizer.h"
 #include "speech/Shared/AppLogger.h"
 
 namespace tesselaudio {
@@ -214,6 +216,25 @@ CustomVocabularyContext CustomVocabularyContext::loadFromSimpleFormat(const std:
     if (auto term = plainTextTerm(line)) terms.push_back(*std::move(term));
   }
   return contextWithDefaults(std::move(terms));
+}
+
+std::pair<CustomVocabularyContext, CtcModels> CustomVocabularyContext::loadWithCtcTokens(const std::string& path,
+                                                                                        CtcModelVariant ctcVariant,
+                                                                                        std::stop_token stop) {
+  const std::filesystem::path folder = CtcModels::download(std::nullopt, ctcVariant, false, stop);
+  CtcModels models = CtcModels::load(folder, ctcVariant, stop);
+  CustomVocabularyContext vocabulary = loadVocabularyFile(path);
+  const std::shared_ptr<const CtcTokenizer> tokenizer = CtcTokenizer::load(CtcModels::defaultCacheDirectory(ctcVariant));
+
+  // Ids from the file may belong to another model's vocabulary, so every term is encoded anew.
+  std::vector<CustomVocabularyTerm> terms;
+  for (const CustomVocabularyTerm& term : vocabulary.terms) {
+    std::vector<std::int64_t> ids = tokenizer->encode(term.text);
+    if (ids.empty()) continue;
+    terms.emplace_back(term.text, term.weight, term.aliases, std::nullopt, std::move(ids), term.minSimilarity);
+  }
+  vocabulary.terms = std::move(terms);
+  return {std::move(vocabulary), std::move(models)};
 }
 
 CustomVocabularyContext::TokenizingResult CustomVocabularyContext::tokenizingMissingCtcTokens(

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <stop_token>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "speech/ASR/Parakeet/SlidingWindow/CustomVocabulary/CustomVocabularyTerm.h"
@@ -25,6 +27,9 @@
 // doubtful term (control characters, diacritics, digits, characters other than letters, marks,
 // blanks, "-" and "'") under the category "CustomVocabulary"; the plain-text loader logs nothing.
 namespace tesselaudio {
+
+class CtcModelVariant;
+struct CtcModels;
 
 // A loaded vocabulary: its terms in file order (duplicates kept) and the vocabulary-wide
 // thresholds. A plain value; safe from any thread.
@@ -54,6 +59,15 @@ struct CustomVocabularyContext {
   // The plain-text vocabulary at `path`, with the default thresholds. Throws platform::FileError
   // when the file cannot be read or is not valid UTF-8.
   static CustomVocabularyContext loadFromSimpleFormat(const std::filesystem::path& path);
+
+  // Fetches and loads the variant's CTC models (CtcModels::download into the default folder, then
+  // CtcModels::load), reads the vocabulary file at `path` and gives every term the ids of the
+  // variant's CtcTokenizer::encode of its text, replacing ids it had, with tokenIds absent; a term
+  // that encodes to nothing is left out. Returns the vocabulary and the loaded models.
+  // Throws the first failing step's error; nothing partial.
+  static std::pair<CustomVocabularyContext, CtcModels> loadWithCtcTokens(const std::string& path,
+                                                                         CtcModelVariant ctcVariant,
+                                                                         std::stop_token stop = {});
 
   // A copy in which every term without CTC ids (absent or empty) gets the ids `tokenize` gives
   // its text; a term for which it gives none is left out. Terms that have ids pass unchanged.
