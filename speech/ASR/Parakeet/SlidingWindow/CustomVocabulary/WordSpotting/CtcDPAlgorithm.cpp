@@ -154,6 +154,10 @@ std::vector<Detection> ctcWordSpotMultiple(const CtcLogProbMatrix& logProbs,
   }
   if (!mergeOverlap) return detections;
 
+  return mergeOverlapping(std::move(detections));
+}
+
+std::vector<Detection> mergeOverlapping(std::vector<Detection> detections) {
   std::stable_sort(detections.begin(), detections.end(),
                    [](const Detection& a, const Detection& b) { return a.startFrame < b.startFrame; });
   std::vector<Detection> merged;

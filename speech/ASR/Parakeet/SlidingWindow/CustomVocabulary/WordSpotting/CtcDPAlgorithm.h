@@ -50,6 +50,11 @@ std::vector<Detection> ctcWordSpotMultiple(const CtcLogProbMatrix& logProbs,
                                            std::span<const std::int64_t> keywordTokens, float minScore,
                                            bool mergeOverlap, int blankId);
 
+// Sorts by start frame (stable) and folds each detection that starts at or before the end of the
+// last one kept into it: the larger score, the start of the strictly stronger one (the earlier
+// start on a tie), the later end.
+std::vector<Detection> mergeOverlapping(std::vector<Detection> detections);
+
 // The ids that are not the wildcard.
 int nonWildcardCount(std::span<const std::int64_t> tokens);
 
