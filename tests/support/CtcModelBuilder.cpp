@@ -91,7 +91,7 @@ ModelBuilder ctcMelSpectrogram(const CtcStandIns& options) {
                 ElementType::float32);
   if (options.melLength) {
     model.output("mel_length", ElementType::int32, {1})
-        .node("Constant", {}, {"mel_length"}, {Attribute("value", TensorValue{ElementType::int32, {1}, {kFrames}})});
+        .node("Constant", {}, {"mel_length"}, {Attribute("value", TensorValue{ElementType::int32, {1}, {static_cast<double>(options.melLengthValue)}})});
   }
   return model;
 }

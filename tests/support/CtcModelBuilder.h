@@ -27,6 +27,7 @@ struct CtcStandIns {
   std::string melFeaturesName = "melspectrogram_features";
   bool rank4Mel = false;
   bool melLength = true;
+  std::int64_t melLengthValue = 240;
   // [1, V, 1, T] instead of [1, T, V].
   bool rank4Output = false;
   // [T, V]: a layout no reader accepts.
