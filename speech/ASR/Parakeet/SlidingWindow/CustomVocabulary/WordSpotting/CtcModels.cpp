@@ -65,6 +65,14 @@ std::shared_ptr<const platform::MLModel> fetchModel(CtcModelVariant variant, std
   return found->second;
 }
 
+// The hub's completeness check covers the two bundles only: without this a lost "vocab.json" would
+// never come back, and every load would fail on it.
+void fetchMissingVocabulary(CtcModelVariant variant, const fs::path& modelsRoot, std::stop_token stop) {
+  if (ModelHub::offlineMode() || fs::exists(modelsRoot / variant.repo().folderName() / Names::vocabularyPath)) return;
+  ModelHub::download(variant.repo(), modelsRoot, std::nullopt, {std::string(Names::vocabularyPath)},
+                     DownloadConfig::default_(), {}, std::move(stop));
+}
+
 std::shared_ptr<const platform::MLModel> loadDirectModel(std::string_view name, const fs::path& at,
                                                          const platform::MLModelConfiguration& configuration) {
   if (!fs::exists(at)) throw AsrModelsError::modelNotFound(std::string(name), at);
@@ -131,6 +139,7 @@ fs::path CtcModels::download(const std::optional<fs::path>& to, CtcModelVariant 
   }
   fetchModel(variant, Names::melSpectrogramPath, modelsRoot, melSpectrogramConfiguration().computeUnits, stop);
   fetchModel(variant, Names::audioEncoderPath, modelsRoot, defaultConfiguration().computeUnits, stop);
+  fetchMissingVocabulary(variant, modelsRoot, std::move(stop));
   logger().info(fmt::format("Successfully downloaded CTC models ({})", variant.displayName()));
   return target;
 }
@@ -144,6 +153,7 @@ CtcModels CtcModels::load(const fs::path& from, CtcModelVariant variant, std::st
   models.melSpectrogram =
       fetchModel(variant, Names::melSpectrogramPath, modelsRoot, melSpectrogramConfiguration().computeUnits, stop);
   models.encoder = fetchModel(variant, Names::audioEncoderPath, modelsRoot, models.configuration.computeUnits, stop);
+  fetchMissingVocabulary(variant, modelsRoot, std::move(stop));
   // The vocabulary must belong to the models just loaded, wherever the caller pointed.
   models.vocabulary = loadVocabulary(modelsRoot / variant.repo().folderName());
   logger().info(fmt::format("Successfully loaded CTC models ({}) and vocabulary", variant.displayName()));

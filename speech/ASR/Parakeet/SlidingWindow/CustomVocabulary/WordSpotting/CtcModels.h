@@ -56,14 +56,16 @@ struct CtcModels {
   // `to`, or defaultCacheDirectory(variant). Without `force` a target for which modelsExist holds
   // is returned at once, without a request. With `force` only <target's parent>/<folder name> is
   // deleted first; a target of another name is never removed. Fetches each model by one
-  // ModelHub::loadModels call (its recovery included) and discards the loaded models.
+  // ModelHub::loadModels call (its recovery included) and discards the loaded models; fetches
+  // "vocab.json" when the repository folder lacks it (not in offline mode).
   // Returns the target.
   // Throws the hub's error unchanged (CancellationError included).
   static std::filesystem::path download(const std::optional<std::filesystem::path>& to, CtcModelVariant variant,
                                         bool force = false, std::stop_token stop = {});
 
   // Loads both models through the hub from <parent of `from`>/<folder name> (downloading or
-  // repairing the cache as ModelHub::loadModels does), then the vocabulary of that same folder.
+  // repairing the cache as ModelHub::loadModels does, and fetching a missing "vocab.json" as
+  // download() does), then the vocabulary of that same folder.
   // Throws the hub's error unchanged; AsrModelsError::loadingFailed when the hub returns no model
   // of the name; the errors of the vocabulary (see loadVocabulary).
   static CtcModels load(const std::filesystem::path& from, CtcModelVariant variant, std::stop_token stop = {});
