@@ -3,6 +3,9 @@
 //                           merges, the pair ranks looked up in a table built at load ...
 //   BM_BpeEncode_Baseline   ... beside the same encodings that scan the merge list for every pair
 //                           at every step.
+//   BM_SpotTerm/7500        the keyword dynamic programme of one 6-token term over a 7,500 x 1,025
+//                           log-probability matrix (10 minutes of 80 ms frames) ...
+//   BM_SpotTerm_Baseline    ... beside one pass that sums every value of the same matrix.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -16,6 +19,7 @@
 #include <benchmark/benchmark.h>
 
 #include "speech/ASR/Parakeet/SlidingWindow/CustomVocabulary/WordSpotting/BpeTokenizer.h"
+#include "speech/ASR/Parakeet/SlidingWindow/CustomVocabulary/WordSpotting/CtcDPAlgorithm.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/TokenizerFileBuilder.h"
 
@@ -149,5 +153,50 @@ void BM_BpeEncode_Baseline(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kTerms);
 }
 BENCHMARK(BM_BpeEncode_Baseline)->Unit(benchmark::kMillisecond);
+
+constexpr int kVocabularyWidth = 1025;
+constexpr int kBlankId = 1024;
+
+// Log-softmax-like rows of random values, the term spoken twice.
+const tesselaudio::CtcLogProbMatrix& spottingMatrix(int frames) {
+  static const tesselaudio::CtcLogProbMatrix matrix = [frames] {
+    std::mt19937 random(17);
+    std::uniform_real_distribution<float> value(-40.0f, -20.0f);
+    tesselaudio::CtcLogProbMatrix rows(static_cast<std::size_t>(frames), std::vector<float>(kVocabularyWidth));
+    for (auto& row : rows) {
+      for (float& v : row) v = value(random);
+      row[kBlankId] = -0.1f;
+    }
+    for (int at : {frames / 3, 2 * frames / 3}) {
+      for (int i = 0; i < 6; ++i) rows[static_cast<std::size_t>(at + i)][static_cast<std::size_t>(100 + i)] = -0.2f;
+    }
+    return rows;
+  }();
+  return matrix;
+}
+
+void BM_SpotTerm(benchmark::State& state) {
+  const auto& matrix = spottingMatrix(static_cast<int>(state.range(0)));
+  const std::vector<std::int64_t> term = {100, 101, 102, 103, 104, 105};
+  if (tesselaudio::CtcDPAlgorithm::ctcWordSpotMultiple(matrix, term, -15, true, kBlankId).size() != 2) std::abort();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(tesselaudio::CtcDPAlgorithm::ctcWordSpotMultiple(matrix, term, -15, true, kBlankId));
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_SpotTerm)->Arg(7500)->Unit(benchmark::kMicrosecond);
+
+void BM_SpotTerm_Baseline(benchmark::State& state) {
+  const auto& matrix = spottingMatrix(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    float sum = 0;
+    for (const auto& row : matrix) {
+      for (float v : row) sum += v;
+    }
+    benchmark::DoNotOptimize(sum);
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_SpotTerm_Baseline)->Arg(7500)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
