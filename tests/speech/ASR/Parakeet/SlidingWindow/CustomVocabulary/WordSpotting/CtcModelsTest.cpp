@@ -1,12 +1,14 @@
 #include "speech/ASR/Parakeet/SlidingWindow/CustomVocabulary/WordSpotting/CtcModels.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -244,6 +246,25 @@ TEST_F(CtcModelsTest, LostVocabularyIsFetchedAgainOrNamedOffline) {
   hub_.clearRequests();
   EXPECT_EQ(CtcModels::load(cache(), CtcModelVariant::ctc110m).vocabulary.size(), 40u);
   EXPECT_EQ(requestedFiles(), (std::vector<std::string>{"vocab.json"}));
+}
+
+TEST_F(CtcModelsTest, CancelledRetryGetsNoSizeDiagnosis) {
+  publish(writeSet());
+  CtcModels::download(std::nullopt, CtcModelVariant::ctc110m);
+  writeText(cache() / "AudioEncoder.mlmodelc" / "model.onnx", "garbage, not a network");
+  hub_.clearRequests();
+  hub_.holdFile(kRepo, "AudioEncoder.mlmodelc/model.onnx");
+  std::stop_source stop;
+  std::thread canceller([&] {
+    // The retry's download has begun: stop it there.
+    if (hub_.waitForFileRequests(1, std::chrono::seconds(30))) stop.request_stop();
+    hub_.releaseFile(kRepo, "AudioEncoder.mlmodelc/model.onnx");
+  });
+  EXPECT_THROW(CtcModels::load(cache(), CtcModelVariant::ctc110m, stop.get_token()), platform::CancellationError);
+  canceller.join();
+  EXPECT_TRUE(loggedStartingWith("DownloadUtils", "First load failed: "));
+  EXPECT_FALSE(loggedStartingWith("DownloadUtils", "Load still failing"));
+  EXPECT_FALSE(loggedStartingWith("DownloadUtils", "Load-failure size diagnosis"));
 }
 
 TEST_F(CtcModelsTest, FailuresOutsideTheCacheKeepEveryFile) {
