@@ -1,7 +1,6 @@
 #include "speech/ASR/Paraformer/ParaformerModels.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -10,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/ml/MLModel.h"
-#include "platform/sys/Environment.h"
 #include "platform/sys/FileIO.h"
 #include "speech/ASR/Parakeet/ASRError.h"
 #include "speech/ASR/Paraformer/ParaformerConfig.h"
@@ -21,6 +19,7 @@
 #include "speech/Shared/Download/UnsupportedModelFormatError.h"
 #include "tests/support/HubFake.h"
 #include "tests/support/ParaformerModelBuilder.h"
+#include "tests/support/ScopedVariable.h"
 #include "tests/support/SystemLogCapture.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/ThrownDescription.h"
@@ -31,22 +30,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kRepo = "TesselInference/paraformer-large-zh-coreml";
-
-// Sets an environment variable for the life of the object.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const fs::path& value)
-      : name_(name), previous_(platform::Environment::value(name)) {
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() { previous_ ? ::setenv(name_, previous_->c_str(), 1) : ::unsetenv(name_); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> previous_;
-};
 
 std::vector<std::string> entriesOf(const fs::path& folder) {
   std::vector<std::string> names;
@@ -116,7 +99,7 @@ class ParaformerModelsTest : public testing::Test {
   }
 
   testsupport::TemporaryFolder data_;
-  ScopedVariable dataHome_{"XDG_DATA_HOME", data_.path()};
+  testsupport::ScopedVariable dataHome_{"XDG_DATA_HOME", data_.path().string()};
   testsupport::TemporaryFolder scratch_;
   testsupport::HubFake hub_;
   testsupport::SystemLogCapture log_;
@@ -199,7 +182,7 @@ TEST_F(ParaformerModelsTest, PackagedEncoderIsCompiledOnEveryLoadAndLeavesNothin
   fs::remove_all(set / "ParaformerEncoder.mlmodelc");
   testsupport::paraformerEncoder("ParaformerEncoder").writePackage(set);
   testsupport::TemporaryFolder temporary;
-  const ScopedVariable tmpdir("TMPDIR", temporary.path());
+  const testsupport::ScopedVariable tmpdir("TMPDIR", temporary.path().string());
   {
     const auto first = ParaformerModels::load(set, ParaformerPrecision::fp16);
     const auto second = ParaformerModels::load(set, ParaformerPrecision::fp16);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -16,7 +15,6 @@
 #include "platform/ml/MLModel.h"
 #include "platform/ml/MLModelError.h"
 #include "platform/sys/CancellationError.h"
-#include "platform/sys/Environment.h"
 #include "platform/sys/FileIO.h"
 #include "speech/ASR/Parakeet/AsrModelsError.h"
 #include "speech/ASR/Parakeet/SlidingWindow/CustomVocabulary/CustomVocabularyContext.h"
@@ -28,6 +26,7 @@
 #include "speech/Shared/Download/UnsupportedModelFormatError.h"
 #include "tests/support/CtcModelBuilder.h"
 #include "tests/support/HubFake.h"
+#include "tests/support/ScopedVariable.h"
 #include "tests/support/SystemLogCapture.h"
 #include "tests/support/TemporaryFolder.h"
 #include "tests/support/ThrownDescription.h"
@@ -38,22 +37,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kRepo = "TesselInference/parakeet-ctc-110m-coreml";
-
-// Sets an environment variable for the life of the object.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const fs::path& value)
-      : name_(name), previous_(platform::Environment::value(name)) {
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~ScopedVariable() { previous_ ? ::setenv(name_, previous_->c_str(), 1) : ::unsetenv(name_); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const char* name_;
-  std::optional<std::string> previous_;
-};
 
 void writeText(const fs::path& file, const std::string& text) {
   fs::create_directories(file.parent_path());
@@ -123,7 +106,7 @@ class CtcModelsTest : public testing::Test {
   }
 
   testsupport::TemporaryFolder data_;
-  ScopedVariable dataHome_{"XDG_DATA_HOME", data_.path()};
+  testsupport::ScopedVariable dataHome_{"XDG_DATA_HOME", data_.path().string()};
   testsupport::TemporaryFolder scratch_;
   testsupport::HubFake hub_;
   testsupport::SystemLogCapture log_;
