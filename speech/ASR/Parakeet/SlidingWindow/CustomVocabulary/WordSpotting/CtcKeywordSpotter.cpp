@@ -330,7 +330,8 @@ CtcLogProbMatrix CtcKeywordSpotter::makeLogProbs(const platform::MLMultiArray& f
   } else {
     throw ASRError::processingFailed("Unexpected CTC output rank: " + shapeText(shape));
   }
-  if (frames < 1 || width < 1) return {};
+  // An empty batch has no elements behind it at all.
+  if (frames < 1 || width < 1 || from.count() == 0) return {};
 
   const std::vector<float> values = widenedElements(from);
   CtcLogProbMatrix matrix(static_cast<std::size_t>(frames));
