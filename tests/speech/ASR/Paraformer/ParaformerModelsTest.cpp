@@ -31,6 +31,8 @@ namespace fs = std::filesystem;
 
 constexpr const char* kRepo = "TesselInference/paraformer-large-zh-coreml";
 
+using testsupport::ScopedVariable;
+
 std::vector<std::string> entriesOf(const fs::path& folder) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
