@@ -49,6 +49,15 @@ std::shared_ptr<MLMultiArray> idArray(std::int32_t value) {
   return array;
 }
 
+// A float array over `storage`, grown to hold `shape`; the storage outlives every use of the array.
+std::shared_ptr<MLMultiArray> arrayOver(std::vector<float>& storage, std::vector<std::int64_t> shape) {
+  std::int64_t count = 1;
+  for (const std::int64_t dimension : shape) count *= dimension;
+  if (storage.size() < std::max<std::size_t>(size(count), 1)) storage.resize(std::max<std::size_t>(size(count), 1));
+  const auto strides = MLMultiArray::denseStrides(shape);
+  return std::make_shared<MLMultiArray>(storage.data(), std::move(shape), MLMultiArrayDataType::float32, strides);
+}
+
 // The output `name` of `model` for `inputs`, or processingFailed("SenseVoice <who> produced no `name`").
 std::shared_ptr<MLMultiArray> predictOutput(const platform::MLModel& model, const Arrays& inputs,
                                             const std::string& who, const std::string& name) {
@@ -106,7 +115,7 @@ std::string SenseVoiceManager::transcribe(const std::vector<float>& audio) { ret
 SenseVoiceTranscription SenseVoiceManager::transcribeDetailed(const std::vector<float>& audio) {
   const std::scoped_lock lock(mutex_);
   const auto features = runPreprocessor(audio);
-  const Encoded encoded = runEncoder(*features);
+  const Encoded encoded = runEncoder(features);
   const std::string raw = decodeRaw(*encoded.logits, encoded.validFrames);
 
   SenseVoiceTranscription transcription;
@@ -117,43 +126,31 @@ SenseVoiceTranscription SenseVoiceManager::transcribeDetailed(const std::vector<
   return transcription;
 }
 
-std::shared_ptr<MLMultiArray> SenseVoiceManager::runPreprocessor(const std::vector<float>& audio) const {
-  const auto waveform =
-      std::make_shared<MLMultiArray>(std::vector<std::int64_t>{1, static_cast<std::int64_t>(audio.size())},
-                                     MLMultiArrayDataType::float32);
-  float* samples = floats(*waveform);
-  for (std::size_t i = 0; i < audio.size(); ++i) samples[i] = audio[i] * SenseVoiceConfig::waveformScale;
+std::shared_ptr<MLMultiArray> SenseVoiceManager::runPreprocessor(const std::vector<float>& audio) {
+  const auto waveform = arrayOver(waveformStorage_, {1, static_cast<std::int64_t>(audio.size())});
+  std::transform(audio.begin(), audio.end(), floats(*waveform),
+                 [](float sample) { return sample * SenseVoiceConfig::waveformScale; });
   auto features = predictOutput(*models_.preprocessor, {{"waveform", waveform}}, "preprocessor", "features");
   if (features->shape().size() < 2) refuseShort("preprocessor", "features", *features, "[1, T, 560]");
   return features;
 }
 
-SenseVoiceManager::Encoded SenseVoiceManager::runEncoder(const MLMultiArray& features) const {
+SenseVoiceManager::Encoded SenseVoiceManager::runEncoder(const std::shared_ptr<MLMultiArray>& features) {
   const int longest = encoderFrameCounts_.empty() ? SenseVoiceConfig::maxFrames : encoderFrameCounts_.back();
-  int frames = static_cast<int>(std::clamp<std::int64_t>(features.shape()[1], 0, INT32_MAX));
+  int frames = static_cast<int>(std::clamp<std::int64_t>(features->shape()[1], 0, INT32_MAX));
   if (frames > longest) {
     logger().warning(fmt::format("Audio exceeds max length; truncating {} → {} frames", frames, longest));
     frames = longest;
   }
   const std::int64_t values = std::int64_t{frames} * SenseVoiceConfig::featureDim;
-  if (features.count() < values) {
-    refuseShort("preprocessor", "features", features, fmt::format("{} frames of 560 values", frames));
+  if (features->count() < values) {
+    refuseShort("preprocessor", "features", *features, fmt::format("{} frames of 560 values", frames));
   }
   const auto bucket = std::find_if(encoderFrameCounts_.begin(), encoderFrameCounts_.end(),
                                    [&](int count) { return count >= frames; });
-
-  const auto speech = std::make_shared<MLMultiArray>(
-      std::vector<std::int64_t>{1, bucket == encoderFrameCounts_.end() ? longest : *bucket, SenseVoiceConfig::featureDim},
-      MLMultiArrayDataType::float32);
-  float* into = floats(*speech);
-  if (features.dataType() == MLMultiArrayDataType::float32 && features.isContiguous()) {
-    std::copy_n(floats(features), size(values), into);
-  } else {
-    for (std::int64_t i = 0; i < values; ++i) into[size(i)] = features[i].floatValue();
-  }
-
+  const int frameCount = bucket == encoderFrameCounts_.end() ? longest : *bucket;
   auto logits = predictOutput(*models_.encoder,
-                              {{"speech", speech},
+                              {{"speech", speechInput(features, frameCount, frames)},
                                {"speech_lengths", idArray(frames)},
                                {"language", idArray(language_)},
                                {"textnorm", idArray(textNorm_)}},
@@ -162,6 +159,24 @@ SenseVoiceManager::Encoded SenseVoiceManager::runEncoder(const MLMultiArray& fea
   return {std::move(logits), frames + SenseVoiceConfig::numQueryTokens};
 }
 
+std::shared_ptr<MLMultiArray> SenseVoiceManager::speechInput(const std::shared_ptr<MLMultiArray>& features,
+                                                             int frameCount, int frames) {
+  const bool packed = features->dataType() == MLMultiArrayDataType::float32 && features->isContiguous();
+  // Features that fill the bucket exactly are the encoder's input as they are.
+  if (packed && features->shape() == std::vector<std::int64_t>{1, frameCount, SenseVoiceConfig::featureDim}) {
+    return features;
+  }
+  const std::int64_t values = std::int64_t{frames} * SenseVoiceConfig::featureDim;
+  auto speech = arrayOver(speechStorage_, {1, frameCount, SenseVoiceConfig::featureDim});
+  float* into = floats(*speech);
+  if (packed) {
+    std::copy_n(floats(*features), size(values), into);
+  } else {
+    for (std::int64_t i = 0; i < values; ++i) into[size(i)] = (*features)[i].floatValue();
+  }
+  std::fill(into + values, into + speech->count(), 0.0f);
+  return speech;
+}
 std::string SenseVoiceManager::decodeRaw(const MLMultiArray& logits, int validFrames) const {
   const int frames = static_cast<int>(std::min<std::int64_t>(logits.shape()[1], validFrames));
   std::vector<int> kept;

@@ -69,8 +69,11 @@ class SenseVoiceManager {
     int validFrames = 0;
   };
 
-  std::shared_ptr<platform::MLMultiArray> runPreprocessor(const std::vector<float>& audio) const;
-  Encoded runEncoder(const platform::MLMultiArray& features) const;
+  std::shared_ptr<platform::MLMultiArray> runPreprocessor(const std::vector<float>& audio);
+  Encoded runEncoder(const std::shared_ptr<platform::MLMultiArray>& features);
+  // "speech" [1, frameCount, 560]: the first `frames` feature frames, then zeros.
+  std::shared_ptr<platform::MLMultiArray> speechInput(const std::shared_ptr<platform::MLMultiArray>& features,
+                                                      int frameCount, int frames);
   std::string decodeRaw(const platform::MLMultiArray& logits, int validFrames) const;
   SenseVoiceTagScores scoreTags(const platform::MLMultiArray& logits) const;
   static std::vector<int> acceptedFrameCounts(const platform::MLModel& encoder);
@@ -83,6 +86,10 @@ class SenseVoiceManager {
   const std::vector<int> encoderFrameCounts_;
   // Held for the whole of a call.
   std::mutex mutex_;
+  // Guarded by `mutex_`: the model inputs' memory, kept between calls so that long audio does not
+  // map and clear fresh pages on every call.
+  std::vector<float> waveformStorage_;
+  std::vector<float> speechStorage_;
 };
 
 }  // namespace tesselaudio
