@@ -84,7 +84,12 @@ ModelBuilder senseVoiceEncoder(const std::string& name, const SenseVoiceStandIns
         .node("Slice", {value, "cutStart", "cutEnd", "frameAxis"}, {"fewerRows"});
     value = "fewerRows";
   }
-  model.output(options.logitsName, options.logitsType, {1, -1, kVocabularySize});
+  if (options.flatLogits) {
+    model.initializer("flat", TensorValue::int64s({-1})).node("Reshape", {value, "flat"}, {"flatRows"});
+    value = "flatRows";
+  }
+  model.output(options.logitsName, options.logitsType,
+               options.flatLogits ? std::vector<int64_t>{-1} : std::vector<int64_t>{1, -1, kVocabularySize});
   if (options.logitsType == ElementType::float32) {
     model.node("Identity", {value}, {options.logitsName});
   } else {

@@ -40,6 +40,8 @@ struct SenseVoiceStandIns {
   std::string logitsName = "ctc_logits";
   std::int64_t featureWidth = 560;
   ElementType logitsType = ElementType::float32;
+  // "ctc_logits" flattened to one dimension.
+  bool flatLogits = false;
   // "ctc_logits" cut to its first rows.
   std::optional<std::int64_t> logitsRows;
   // "▁こんにちは" twice with a blank between, "世界" twice, "<|BGM|>", "世界".

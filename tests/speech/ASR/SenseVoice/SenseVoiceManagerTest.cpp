@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -276,6 +277,45 @@ TEST_F(SenseVoiceManagerTest, MissingOrShortOutputsAreNamed) {
     EXPECT_EQ(testsupport::thrownDescription<ASRError>([&] { senseVoice->transcribeDetailed(framesOfAudio(3)); }),
               c.description);
   }
+}
+
+TEST_F(SenseVoiceManagerTest, OutputsOfTheWrongRankAreRefused) {
+  SenseVoiceStandIns flatLogits;
+  flatLogits.flatLogits = true;
+  EXPECT_EQ(testsupport::thrownDescription<ASRError>(
+                [&] { recogniser(flatLogits)->transcribeDetailed(framesOfAudio(3)); }),
+            "ASR processing failed: SenseVoice encoder produced `ctc_logits` of shape [19456]; [1, frames, V] needed");
+
+  // A preprocessor that hands the waveform back as one flat "features".
+  const auto set = folder_.path() / "flat-features";
+  testsupport::writeSenseVoiceFolder(set);
+  testsupport::ModelBuilder flatFeatures("SenseVoicePreprocessor");
+  flatFeatures.input("waveform", testsupport::ElementType::float32, {1, -1})
+      .output("features", testsupport::ElementType::float32, {-1})
+      .initializer("flat", testsupport::TensorValue::int64s({-1}))
+      .node("Reshape", {"waveform", "flat"}, {"features"});
+  flatFeatures.installBundle(set / "SenseVoicePreprocessor.mlmodelc");
+  SenseVoiceManager senseVoice(SenseVoiceModels::load(set, SenseVoiceEncoderPrecision::fp16));
+  EXPECT_EQ(testsupport::thrownDescription<ASRError>([&] { senseVoice.transcribeDetailed(framesOfAudio(3)); }),
+            "ASR processing failed: SenseVoice preprocessor produced `features` of shape [480]; [1, T, 560] needed");
+}
+
+TEST_F(SenseVoiceManagerTest, CallsFromSeveralThreadsRunOneAtATime) {
+  const int frames[] = {2, 250, 900, 1000, 6, 301, 1, 899};
+  std::vector<SenseVoiceTranscription> expected;
+  const auto sequential = recogniser();
+  for (const int count : frames) expected.push_back(sequential->transcribeDetailed(framesOfAudio(count)));
+
+  // A fresh recogniser, whose input memory grows while the calls overlap.
+  const auto senseVoice = recogniser();
+  std::vector<SenseVoiceTranscription> results(std::size(frames));
+  {
+    std::vector<std::jthread> threads;
+    for (std::size_t i = 0; i < std::size(frames); ++i) {
+      threads.emplace_back([&, i] { results[i] = senseVoice->transcribeDetailed(framesOfAudio(frames[i])); });
+    }
+  }
+  EXPECT_EQ(results, expected);
 }
 
 TEST_F(SenseVoiceManagerTest, AudioFileIsConvertedFirst) {

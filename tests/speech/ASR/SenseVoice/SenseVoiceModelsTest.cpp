@@ -166,10 +166,13 @@ TEST_F(SenseVoiceModelsTest, MissingModelOrBadVocabularyIsNamed) {
                 [&] { SenseVoiceModels::load(set, SenseVoiceEncoderPrecision::fp32); }),
             "ASR processing failed: SenseVoice model not found: SenseVoiceSmall_fp32");
 
-  std::ofstream(set / "vocab.json") << R"({"0": "<unk>", "1": 7})";
-  EXPECT_EQ(testsupport::thrownDescription<ASRError>(
-                [&] { SenseVoiceModels::load(set, SenseVoiceEncoderPrecision::fp16); }),
-            "ASR processing failed: Failed to parse vocab.json (expected array or dict)");
+  for (const char* malformed : {R"({"0": "<unk>", "1": 7})", R"(["<unk>", null])", R"("<unk>")", "42", "not json"}) {
+    SCOPED_TRACE(malformed);
+    std::ofstream(set / "vocab.json") << malformed;
+    EXPECT_EQ(testsupport::thrownDescription<ASRError>(
+                  [&] { SenseVoiceModels::load(set, SenseVoiceEncoderPrecision::fp16); }),
+              "ASR processing failed: Failed to parse vocab.json (expected array or dict)");
+  }
 
   // An object of id strings loads as well as an array; other keys are skipped.
   std::ofstream(set / "vocab.json") << R"({"0": "<unk>", "3": "<|ja|>", "name": "x"})";
