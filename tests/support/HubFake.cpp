@@ -116,6 +116,19 @@ void HubFake::putFolder(const std::string& repo, const std::string& revision, co
   }
 }
 
+void HubFake::putRepository(const std::string& repo, const std::string& revision,
+                            const std::filesystem::path& folder) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (entry.is_directory()) {
+      putFolder(repo, revision, name, entry.path());
+    } else {
+      std::ifstream in(entry.path(), std::ios::binary);
+      putFile(repo, revision, {name, std::string(std::istreambuf_iterator<char>(in), {})});
+    }
+  }
+}
+
 void HubFake::setValidator(Validator validator) {
   std::scoped_lock lock(mutex_);
   validator_ = validator;

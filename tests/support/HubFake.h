@@ -106,6 +106,9 @@ class HubFake {
   // lfs file.
   void putFolder(const std::string& repo, const std::string& revision, const std::string& at,
                  const std::filesystem::path& folder);
+  // Adds every entry of `folder` at the top of the repository: folders as putFolder, files as
+  // putFile (a whole model set written by a test, say).
+  void putRepository(const std::string& repo, const std::string& revision, const std::filesystem::path& folder);
   void setValidator(Validator validator);
   // Queues a fault for the next request of that file (any revision).
   void failNextRequest(const std::string& repo, const std::string& path, Fault fault);

@@ -8,7 +8,7 @@
 #include "platform/ml/MLComputeUnits.h"
 #include "platform/ml/MLModel.h"
 #include "platform/ml/MLModelConfiguration.h"
-#include "speech/ASR/Parakeet/ASRError.h"
+#include "speech/ASR/Shared/ModelFolder.h"
 #include "speech/ASR/Shared/PieceVocabulary.h"
 #include "speech/Shared/AppLogger.h"
 #include "speech/Shared/Download/DownloadConfig.h"
@@ -31,15 +31,11 @@ const AppLogger& logger() {
 
 fs::path modelsRootDirectory() { return MLModelConfigurationUtils::defaultModelsDirectory(); }
 
-std::string bundle(std::string_view name) { return std::string(name) + ".mlmodelc"; }
+std::string bundle(std::string_view name) { return ModelFolder::bundleName(name); }
 
 std::shared_ptr<const platform::MLModel> loadModel(std::string_view name, const fs::path& from,
                                                    const platform::MLModelConfiguration& configuration) {
-  const fs::path compiled = from / bundle(name);
-  if (fs::exists(compiled)) return ModelHub::openCompiledModel(compiled, configuration);
-  const fs::path package = from / (std::string(name) + ".mlpackage");
-  if (fs::exists(package)) return platform::MLModel::compileAndLoad(package, configuration);
-  throw ASRError::processingFailed("Paraformer model not found: " + std::string(name));
+  return ModelFolder::load(name, from, configuration, "Paraformer");
 }
 
 }  // namespace

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/ml/MLModel.h"
-#include "platform/sys/FileIO.h"
 #include "speech/ASR/Parakeet/ASRError.h"
 #include "speech/ASR/Paraformer/ParaformerConfig.h"
 #include "speech/ASR/Paraformer/ParaformerManager.h"
@@ -60,16 +59,7 @@ class ParaformerModelsTest : public testing::Test {
   }
 
   // Puts every bundle and file of `set` on the hub.
-  void publish(const fs::path& set) {
-    for (const auto& entry : fs::directory_iterator(set)) {
-      const std::string name = entry.path().filename().string();
-      if (entry.is_directory()) {
-        hub_.putFolder(kRepo, "main", name, entry.path());
-      } else {
-        hub_.putFile(kRepo, "main", {name, platform::readFile(entry.path())});
-      }
-    }
-  }
+  void publish(const fs::path& set) { hub_.putRepository(kRepo, "main", set); }
 
   fs::path cache() const { return data_.path() / "TesselAudio" / "Models" / "paraformer-large-zh"; }
 

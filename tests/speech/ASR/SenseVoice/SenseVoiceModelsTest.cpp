@@ -11,7 +11,6 @@
 
 #include "platform/ml/MLComputeUnits.h"
 #include "platform/ml/MLModel.h"
-#include "platform/sys/FileIO.h"
 #include "speech/ASR/Parakeet/ASRError.h"
 #include "speech/ASR/SenseVoice/SenseVoiceConfig.h"
 #include "speech/ASR/SenseVoice/SenseVoiceManager.h"
@@ -52,18 +51,7 @@ class SenseVoiceModelsTest : public testing::Test {
     return set;
   }
 
-  // Puts every bundle and file of the stand-in set on the hub.
-  void publishSet() {
-    const fs::path set = writeSet();
-    for (const auto& entry : fs::directory_iterator(set)) {
-      const std::string name = entry.path().filename().string();
-      if (entry.is_directory()) {
-        hub_.putFolder(kRepo, "main", name, entry.path());
-      } else {
-        hub_.putFile(kRepo, "main", {name, platform::readFile(entry.path())});
-      }
-    }
-  }
+  void publishSet() { hub_.putRepository(kRepo, "main", writeSet()); }
 
   fs::path cache() const { return data_.path() / "TesselAudio" / "Models" / "sensevoice-small"; }
 
