@@ -1,5 +1,6 @@
 #include "speech/Shared/MLModelConfigurationUtils.h"
 
+#include "platform/sys/Environment.h"
 #include "platform/sys/StandardPaths.h"
 
 namespace tesselaudio::MLModelConfigurationUtils {
@@ -9,6 +10,11 @@ platform::MLModelConfiguration defaultConfiguration(platform::MLComputeUnits com
   configuration.allowLowPrecisionAccumulationOnGPU = true;
   configuration.computeUnits = computeUnits;
   return configuration;
+}
+
+platform::MLModelConfiguration environmentDefaultConfiguration() {
+  const bool onCI = platform::Environment::value("CI").has_value();
+  return defaultConfiguration(onCI ? platform::MLComputeUnits::cpuAndNeuralEngine : platform::MLComputeUnits::all);
 }
 
 std::filesystem::path defaultModelsDirectory(const std::optional<Repo>& for_) {

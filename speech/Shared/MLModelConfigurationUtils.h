@@ -15,6 +15,10 @@ namespace tesselaudio::MLModelConfigurationUtils {
 // The runtime's default configuration with `computeUnits` and low-precision accumulation on the GPU.
 platform::MLModelConfiguration defaultConfiguration(platform::MLComputeUnits computeUnits);
 
+// defaultConfiguration with CPU and Neural Engine when the environment has "CI" (any value, read on
+// every call), all compute units otherwise.
+platform::MLModelConfiguration environmentDefaultConfiguration();
+
 // $XDG_DATA_HOME (by default ~/.local/share; $TMPDIR when there is no home at all) / "TesselAudio" /
 // "Models", then the repository's folder name when one is given. Always absolute. Creates nothing.
 std::filesystem::path defaultModelsDirectory(const std::optional<Repo>& for_ = std::nullopt);

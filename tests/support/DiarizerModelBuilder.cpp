@@ -98,6 +98,67 @@ ModelBuilder probeEmbeddingModel(std::vector<std::int64_t> waveformPositions,
   return model;
 }
 
+ModelBuilder dcSegmentationModel(bool declaresSegmentsShape) {
+  ModelBuilder model("pyannote_segmentation");
+  declareSegmentationInput(model);
+  if (declaresSegmentsShape) {
+    model.output("segments", ElementType::float32, {1, kSegmentationFrames, kSegmentationClasses});
+  } else {
+    model.outputWithoutShape("segments", ElementType::float32);
+  }
+  model.initializer("heardStarts", TensorValue::int64s({0}))
+      .initializer("heardEnds", TensorValue::int64s({kSegmentationFrames * kSamplesPerFrame}))
+      .initializer("heardAxes", TensorValue::int64s({2}))
+      .initializer("framesShape", TensorValue::int64s({1, kSegmentationFrames, kSamplesPerFrame}))
+      .initializer("weights", {ElementType::float32, {kSegmentationClasses}, {0, 10, -10, 0, 0, 0, 0}})
+      .initializer("biases", {ElementType::float32, {kSegmentationClasses}, {0.5, 0, 0, -1, -1, -1, -1}})
+      .node("Slice", {"audio", "heardStarts", "heardEnds", "heardAxes"}, {"heard"})
+      .node("Reshape", {"heard", "framesShape"}, {"frames"})
+      .node("ReduceMean", {"frames"}, {"levels"}, {Attribute("axes", std::vector<int64_t>{2})})
+      .node("Mul", {"levels", "weights"}, {"weighted"})
+      .node("Add", {"weighted", "biases"}, {"segments"});
+  return model;
+}
+
+ModelBuilder levelEmbeddingModel() {
+  ModelBuilder model("wespeaker_v2");
+  declareEmbeddingInputs(model);
+  std::vector<double> direction(256, 0.0);
+  direction[0] = 1.0;
+  model.output("embedding", ElementType::float32, {1, 256})
+      .initializer("heardStarts", TensorValue::int64s({0, 0}))
+      .initializer("heardEnds", TensorValue::int64s({1, kSegmentationFrames * kSamplesPerFrame}))
+      .initializer("heardAxes", TensorValue::int64s({0, 1}))
+      .initializer("framesShape", TensorValue::int64s({kSegmentationFrames, kSamplesPerFrame}))
+      .initializer("maskStarts", TensorValue::int64s({0}))
+      .initializer("maskEnds", TensorValue::int64s({1}))
+      .initializer("maskAxes", TensorValue::int64s({0}))
+      .initializer("flat", TensorValue::int64s({-1}))
+      .initializer("direction", {ElementType::float32, {256}, direction})
+      .initializer("embeddingShape", TensorValue::int64s({1, 256}))
+      .node("Slice", {"waveform", "heardStarts", "heardEnds", "heardAxes"}, {"heard"})
+      .node("Reshape", {"heard", "framesShape"}, {"frames"})
+      .node("ReduceMean", {"frames"}, {"levels"}, {Attribute("axes", std::vector<int64_t>{1}), Attribute("keepdims", 0)})
+      .node("Slice", {"mask", "maskStarts", "maskEnds", "maskAxes"}, {"maskRow0"})
+      .node("Reshape", {"maskRow0", "flat"}, {"weights"})
+      .node("Mul", {"levels", "weights"}, {"weightedLevels"})
+      .node("ReduceSum", {"weightedLevels"}, {"levelSum"}, {Attribute("keepdims", 0)})
+      .node("ReduceSum", {"weights"}, {"weightSum"}, {Attribute("keepdims", 0)})
+      .node("Div", {"levelSum", "weightSum"}, {"level"})
+      .node("Mul", {"level", "direction"}, {"pointing"})
+      .node("Reshape", {"pointing", "embeddingShape"}, {"embedding"});
+  return model;
+}
+
+std::vector<float> alternatingVoices(double seconds) {
+  const auto count = static_cast<std::size_t>(seconds * 16000.0);
+  std::vector<float> audio(count);
+  for (std::size_t i = 0; i < count; ++i) {
+    audio[i] = (i / static_cast<std::size_t>(kVoiceBlockSamples)) % 2 == 0 ? 0.5f : -0.5f;
+  }
+  return audio;
+}
+
 ModelBuilder failingSegmentationModel() {
   return failingModel("pyannote_segmentation", declareSegmentationInput, "audio", "segments",
                       {1, kSegmentationFrames, kSegmentationClasses});

@@ -16,7 +16,6 @@
 #include "platform/ml/MLModel.h"
 #include "platform/ml/MLMultiArray.h"
 #include "platform/sys/CancellationError.h"
-#include "platform/sys/Environment.h"
 #include "platform/sys/HostInfo.h"
 #include "speech/Diarizer/Sortformer/SortformerError.h"
 #include "speech/Shared/ANEMemoryOptimizer.h"
@@ -260,9 +259,7 @@ MLComputeUnits SortformerModels::recommendedComputeUnits(const SortformerConfig&
 }
 
 platform::MLModelConfiguration SortformerModels::defaultConfiguration() {
-  const bool onCI = platform::Environment::value("CI").has_value();
-  return MLModelConfigurationUtils::defaultConfiguration(
-      onCI ? MLComputeUnits::cpuAndNeuralEngine : MLComputeUnits::all);
+  return MLModelConfigurationUtils::environmentDefaultConfiguration();
 }
 
 std::optional<SortformerModels::EmbeddedConfig> SortformerModels::embeddedConfig() const {
