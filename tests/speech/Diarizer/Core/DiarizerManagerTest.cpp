@@ -82,6 +82,13 @@ void paint(std::vector<int>& classes, std::size_t from, std::size_t count, int c
             classes.begin() + static_cast<std::ptrdiff_t>(from + count), classValue);
 }
 
+DiarizerConfig chunking(float chunkDuration, float chunkOverlap) {
+  DiarizerConfig config;
+  config.chunkDuration = chunkDuration;
+  config.chunkOverlap = chunkOverlap;
+  return config;
+}
+
 std::vector<int> silentFrames() { return std::vector<int>(kSegmentationFrames, 0); }
 
 template <class Body>
@@ -222,10 +229,7 @@ TEST_F(DiarizerManagerTest, ChunkLayoutsGiveTheirSegmentsAndProgress) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DiarizerConfig config;
-    config.chunkDuration = c.chunkDuration;
-    config.chunkOverlap = c.chunkOverlap;
-    auto manager = ready(config);
+    auto manager = ready(chunking(c.chunkDuration, c.chunkOverlap));
     std::vector<double> progress;
 
     const auto result = manager->performCompleteDiarization(alternatingVoices(c.seconds), 16000, 0,
@@ -464,10 +468,7 @@ TEST_F(DiarizerManagerTest, ConfigurationsThatCannotBeProcessedAreRefusedBeforeA
   const auto voices = alternatingVoices(20);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    DiarizerConfig config;
-    config.chunkDuration = c.chunkDuration;
-    config.chunkOverlap = c.chunkOverlap;
-    auto manager = ready(config);
+    auto manager = ready(chunking(c.chunkDuration, c.chunkOverlap));
     int progressCalls = 0;
     for (const auto& samples : {voices, std::vector<float>{}}) {
       try {
