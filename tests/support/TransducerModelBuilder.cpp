@@ -354,6 +354,8 @@ void addNemotronPrediction(ModelBuilder& model, const NemotronStandIn& standIn, 
       .node("Add", {"hNext", "poisonZero"}, {nemotronOutput(standIn, "h_out")});
 }
 
+}  // namespace
+
 ModelBuilder nemotronDecoderModel(const NemotronStandIn& standIn) {
   ModelBuilder model("decoder");
   addNemotronPrediction(model, standIn, nemotronOutput(standIn, "decoder_out"));
@@ -380,8 +382,6 @@ ModelBuilder nemotronFusedModel(const NemotronStandIn& standIn) {
       .output(nemotronOutput(standIn, "logits"), ElementType::float32, {1, width, 1});
   return model;
 }
-
-}  // namespace
 
 NemotronScriptFrame nemotronTokenFrame(std::int64_t id, std::int64_t blank) { return {{id, 1.0f}, {blank, 0.5f}}; }
 

@@ -159,6 +159,11 @@ struct NemotronStandIn {
   bool fused = false;
 };
 
+// The stand-in models one at a time, named "decoder", "joint" and "decoder_joint".
+ModelBuilder nemotronDecoderModel(const NemotronStandIn& standIn);
+ModelBuilder nemotronJointModel(const NemotronStandIn& standIn);
+ModelBuilder nemotronFusedModel(const NemotronStandIn& standIn);
+
 NemotronScriptFrame nemotronTokenFrame(std::int64_t id, std::int64_t blank = 1024);
 NemotronScriptFrame nemotronBlankFrame(std::int64_t blank = 1024);
 
