@@ -1,7 +1,5 @@
 #include "speech/ASR/Parakeet/Streaming/Nemotron/NemotronMultilingualStreamingConfig.h"
 
-#include <cmath>
-#include <limits>
 #include <utility>
 
 #include <fmt/format.h>
@@ -10,6 +8,7 @@
 #include "platform/sys/FileIO.h"
 #include "platform/text/CaseMapping.h"
 #include "speech/ASR/Parakeet/ASRError.h"
+#include "speech/ASR/Parakeet/Streaming/Nemotron/NemotronMetadataValues.h"
 
 namespace tesselaudio {
 
@@ -17,22 +16,7 @@ namespace {
 
 using Json = nlohmann::json;
 
-// A JSON number whose value is integral and fits in 64 bits; anything else counts as missing.
-std::optional<std::int64_t> integralNumber(const Json& value) {
-  if (value.is_number_unsigned()) {
-    const auto number = value.get<std::uint64_t>();
-    if (number > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return std::nullopt;
-    return static_cast<std::int64_t>(number);
-  }
-  if (value.is_number_integer()) return value.get<std::int64_t>();
-  if (value.is_number_float()) {
-    const double number = value.get<double>();
-    if (std::isfinite(number) && std::trunc(number) == number && std::fabs(number) < 0x1p63) {
-      return static_cast<std::int64_t>(number);
-    }
-  }
-  return std::nullopt;
-}
+using NemotronMetadataValues::integralNumber;
 
 std::optional<std::int64_t> integerAt(const Json& object, const char* key) {
   const auto found = object.find(key);
@@ -65,45 +49,22 @@ std::optional<std::map<std::string, std::int64_t>> promptTableAt(const Json& obj
   return table;
 }
 
-[[noreturn]] void refuse(const std::string& message) {
-  throw ASRError::processingFailed(fmt::format("metadata.json: {}", message));
-}
-
-void requireInt32(const char* what, std::int64_t value) {
-  if (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max()) {
-    refuse(fmt::format("{} must fit in 32 bits, got {}", what, value));
-  }
-}
-
-// The recogniser sizes arrays and copy lengths from these values.
+// The recogniser sizes arrays and copy lengths from these values, and holds ids in 32 bits.
 void validate(const NemotronMultilingualStreamingConfig& config) {
-  // Far beyond any real model, and keeps the chunk's sample count and array sizes in range.
-  constexpr std::int64_t kLargest = std::int64_t{1} << 24;
-  const auto size = [&](const char* key, std::int64_t value) {
-    if (value < 1) refuse(fmt::format("\"{}\" must be 1 or more, got {}", key, value));
-    if (value > kLargest) refuse(fmt::format("\"{}\" is too large: {}", key, value));
-  };
-  size("mel_features", config.melFeatures);
-  size("chunk_mel_frames", config.chunkMelFrames);
-  size("total_mel_frames", config.totalMelFrames);
-  size("encoder_dim", config.encoderDim);
-  size("decoder_hidden", config.decoderHidden);
-  size("decoder_layers", config.decoderLayers);
-  if (config.preEncodeCache < 0 || config.preEncodeCache > config.totalMelFrames) {
-    refuse(fmt::format("\"pre_encode_cache\" must lie between 0 and \"total_mel_frames\" ({}), got {}",
-                       config.totalMelFrames, config.preEncodeCache));
-  }
-  for (const auto& [key, shape] : {std::pair{"cache_channel_shape", &config.cacheChannelShape},
-                                   std::pair{"cache_time_shape", &config.cacheTimeShape}}) {
-    if (shape->empty()) refuse(fmt::format("\"{}\" is empty", key));
-    for (const std::int64_t dimension : *shape) size(key, dimension);
-  }
-  requireInt32("\"blank_idx\"", config.blankIdx);
+  using namespace NemotronMetadataValues;
+  requireSize("mel_features", config.melFeatures);
+  requireSize("chunk_mel_frames", config.chunkMelFrames);
+  requireSize("total_mel_frames", config.totalMelFrames);
+  requireSize("encoder_dim", config.encoderDim);
+  requireSize("decoder_hidden", config.decoderHidden);
+  requireSize("decoder_layers", config.decoderLayers);
+  requirePreEncodeCache(config.preEncodeCache, config.totalMelFrames);
+  requireShape("cache_channel_shape", config.cacheChannelShape);
+  requireShape("cache_time_shape", config.cacheTimeShape);
+  requireTokenId("\"blank_idx\"", config.blankIdx);
   requireInt32("\"default_prompt_id\"", config.defaultPromptId);
-  for (const auto& [code, id] : config.promptDictionary) {
-    requireInt32(fmt::format("the prompt id of \"{}\"", code).c_str(), id);
-  }
-  for (const std::int64_t id : config.langTagTokenIds) requireInt32("a language-tag token id", id);
+  for (const auto& [code, id] : config.promptDictionary) requireInt32(fmt::format("the prompt id of \"{}\"", code), id);
+  for (const std::int64_t id : config.langTagTokenIds) requireTokenId("a language-tag token id", id);
 }
 
 }  // namespace

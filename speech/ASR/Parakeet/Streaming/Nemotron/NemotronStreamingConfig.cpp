@@ -1,8 +1,6 @@
 #include "speech/ASR/Parakeet/Streaming/Nemotron/NemotronStreamingConfig.h"
 
-#include <cmath>
 #include <cstring>
-#include <limits>
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
@@ -10,6 +8,7 @@
 #include "platform/ml/MLMultiArray.h"
 #include "platform/sys/FileIO.h"
 #include "speech/ASR/Parakeet/ASRError.h"
+#include "speech/ASR/Parakeet/Streaming/Nemotron/NemotronMetadataValues.h"
 
 namespace tesselaudio {
 
@@ -41,30 +40,13 @@ std::string NemotronChunkSize::subdirectory() const { return fmt::format("nemotr
 
 namespace {
 
-// An integral JSON number that fits in 64 bits; anything else is "no value".
-std::optional<std::int64_t> integral(const nlohmann::json& value) {
-  if (value.is_number_integer() && !value.is_number_unsigned()) return value.get<std::int64_t>();
-  if (value.is_number_unsigned()) {
-    const auto unsignedValue = value.get<std::uint64_t>();
-    if (unsignedValue <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) {
-      return static_cast<std::int64_t>(unsignedValue);
-    }
-    return std::nullopt;
-  }
-  if (value.is_number_float()) {
-    const double number = value.get<double>();
-    if (std::isfinite(number) && std::trunc(number) == number && std::fabs(number) < 0x1p63) {
-      return static_cast<std::int64_t>(number);
-    }
-  }
-  return std::nullopt;
-}
+using NemotronMetadataValues::integralNumber;
 
 void read(const nlohmann::json& object, const char* key, std::int64_t& into, std::int64_t fallback) {
   into = fallback;
   const auto found = object.find(key);
   if (found == object.end()) return;
-  if (auto value = integral(*found)) into = *value;
+  if (auto value = integralNumber(*found)) into = *value;
 }
 
 void read(const nlohmann::json& object, const char* key, std::vector<std::int64_t>& into,
@@ -74,7 +56,7 @@ void read(const nlohmann::json& object, const char* key, std::vector<std::int64_
   if (found == object.end() || !found->is_array()) return;
   std::vector<std::int64_t> shape;
   for (const auto& element : *found) {
-    const auto value = integral(element);
+    const auto value = integralNumber(element);
     if (!value) return;
     shape.push_back(*value);
   }
@@ -83,48 +65,20 @@ void read(const nlohmann::json& object, const char* key, std::vector<std::int64_
 
 // The chunk pipeline sizes arrays and copy lengths from these values.
 void validate(const NemotronStreamingConfig& config) {
-  const auto positive = [](const char* key, std::int64_t value) {
-    if (value < 1) throw ASRError::processingFailed(fmt::format("metadata.json: \"{}\" must be 1 or more, got {}", key, value));
-  };
-  positive("sample_rate", config.sampleRate);
-  positive("mel_features", config.melFeatures);
-  positive("chunk_mel_frames", config.chunkMelFrames);
-  positive("chunk_ms", config.chunkMs);
-  positive("total_mel_frames", config.totalMelFrames);
-  positive("vocab_size", config.vocabSize);
-  positive("encoder_dim", config.encoderDim);
-  positive("decoder_hidden", config.decoderHidden);
-  positive("decoder_layers", config.decoderLayers);
-  if (config.preEncodeCache < 0 || config.preEncodeCache > config.totalMelFrames) {
-    throw ASRError::processingFailed(fmt::format(
-        "metadata.json: \"pre_encode_cache\" must lie between 0 and \"total_mel_frames\" ({}), got {}",
-        config.totalMelFrames, config.preEncodeCache));
-  }
-  if (config.blankIdx < 0 || config.blankIdx > std::numeric_limits<std::int32_t>::max()) {
-    throw ASRError::processingFailed(
-        fmt::format("metadata.json: \"blank_idx\" must be a 32-bit token id, got {}", config.blankIdx));
-  }
-  // Far below any real size, and keeps products of dimensions and the chunk's sample count in range.
-  constexpr std::int64_t kLargest = std::int64_t{1} << 24;
-  const auto bounded = [&](const char* key, std::int64_t value) {
-    if (value > kLargest) throw ASRError::processingFailed(fmt::format("metadata.json: \"{}\" is too large: {}", key, value));
-  };
-  bounded("mel_features", config.melFeatures);
-  bounded("chunk_mel_frames", config.chunkMelFrames);
-  bounded("total_mel_frames", config.totalMelFrames);
-  bounded("decoder_hidden", config.decoderHidden);
-  bounded("decoder_layers", config.decoderLayers);
-  for (const auto& [key, shape] : {std::pair{"cache_channel_shape", &config.cacheChannelShape},
-                                   std::pair{"cache_time_shape", &config.cacheTimeShape}}) {
-    if (shape->empty()) throw ASRError::processingFailed(fmt::format("metadata.json: \"{}\" is empty", key));
-    for (std::int64_t dimension : *shape) {
-      if (dimension < 1) {
-        throw ASRError::processingFailed(
-            fmt::format("metadata.json: \"{}\" has a dimension below 1: {}", key, dimension));
-      }
-      bounded(key, dimension);
-    }
-  }
+  using namespace NemotronMetadataValues;
+  requirePositive("sample_rate", config.sampleRate);
+  requirePositive("chunk_ms", config.chunkMs);
+  requirePositive("vocab_size", config.vocabSize);
+  requirePositive("encoder_dim", config.encoderDim);
+  requireSize("mel_features", config.melFeatures);
+  requireSize("chunk_mel_frames", config.chunkMelFrames);
+  requireSize("total_mel_frames", config.totalMelFrames);
+  requireSize("decoder_hidden", config.decoderHidden);
+  requireSize("decoder_layers", config.decoderLayers);
+  requirePreEncodeCache(config.preEncodeCache, config.totalMelFrames);
+  requireTokenId("\"blank_idx\"", config.blankIdx);
+  requireShape("cache_channel_shape", config.cacheChannelShape);
+  requireShape("cache_time_shape", config.cacheTimeShape);
 }
 
 }  // namespace

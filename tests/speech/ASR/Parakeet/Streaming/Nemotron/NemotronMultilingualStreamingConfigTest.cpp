@@ -157,6 +157,8 @@ TEST_F(NemotronMultilingualStreamingConfigTest, RefusesValuesThatWouldBreakTheRe
                         Case{"negative shape dimension", R"({"cache_time_shape": [1, 24, -1024, 8]})"},
                         Case{"empty shape", R"({"cache_time_shape": []})"},
                         Case{"blank beyond int32", R"({"blank_idx": 2147483648})"},
+                        Case{"negative blank", R"({"blank_idx": -1})"},
+                        Case{"negative tag id", R"({"lang_tag_token_ids": [-5]})"},
                         Case{"vocabulary beyond int32 as blank", R"({"vocab_size": 4294967296})"},
                         Case{"default prompt beyond int32", R"({"default_prompt_id": -2147483649})"},
                         Case{"prompt beyond int32", R"({"prompt_dictionary": {"en": 3000000000}})"},
