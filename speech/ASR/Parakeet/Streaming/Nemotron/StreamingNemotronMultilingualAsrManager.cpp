@@ -78,22 +78,55 @@ void StreamingNemotronMultilingualAsrManager::setAppendTerminalPunctuation(bool 
   state_.appendTerminalPunctuation = on;
 }
 
-#define VELTO_STATE_READER(Type, name)                              \
-  Type StreamingNemotronMultilingualAsrManager::name() const {      \
-    std::scoped_lock lock(mutex_);                                  \
-    return state_.name;                                             \
-  }
-VELTO_STATE_READER(std::uint64_t, prepNanos)
-VELTO_STATE_READER(std::uint64_t, encNanos)
-VELTO_STATE_READER(std::uint64_t, decNanos)
-VELTO_STATE_READER(std::int64_t, chunkCount)
-VELTO_STATE_READER(std::int64_t, vadSkipCount)
-VELTO_STATE_READER(std::int64_t, specWindowsTotal)
-VELTO_STATE_READER(std::int64_t, specWindowsAllBlank)
-VELTO_STATE_READER(std::int64_t, specWindowsHitNonBlank)
-VELTO_STATE_READER(std::int64_t, detectedBlankSpanCount)
-VELTO_STATE_READER(std::int64_t, blankRescueCount)
-#undef VELTO_STATE_READER
+std::uint64_t StreamingNemotronMultilingualAsrManager::prepNanos() const {
+  std::scoped_lock lock(mutex_);
+  return state_.prepNanos;
+}
+
+std::uint64_t StreamingNemotronMultilingualAsrManager::encNanos() const {
+  std::scoped_lock lock(mutex_);
+  return state_.encNanos;
+}
+
+std::uint64_t StreamingNemotronMultilingualAsrManager::decNanos() const {
+  std::scoped_lock lock(mutex_);
+  return state_.decNanos;
+}
+
+std::int64_t StreamingNemotronMultilingualAsrManager::chunkCount() const {
+  std::scoped_lock lock(mutex_);
+  return state_.chunkCount;
+}
+
+std::int64_t StreamingNemotronMultilingualAsrManager::vadSkipCount() const {
+  std::scoped_lock lock(mutex_);
+  return state_.vadSkipCount;
+}
+
+std::int64_t StreamingNemotronMultilingualAsrManager::specWindowsTotal() const {
+  std::scoped_lock lock(mutex_);
+  return state_.specWindowsTotal;
+}
+
+std::int64_t StreamingNemotronMultilingualAsrManager::specWindowsAllBlank() const {
+  std::scoped_lock lock(mutex_);
+  return state_.specWindowsAllBlank;
+}
+
+std::int64_t StreamingNemotronMultilingualAsrManager::specWindowsHitNonBlank() const {
+  std::scoped_lock lock(mutex_);
+  return state_.specWindowsHitNonBlank;
+}
+
+std::int64_t StreamingNemotronMultilingualAsrManager::detectedBlankSpanCount() const {
+  std::scoped_lock lock(mutex_);
+  return state_.detectedBlankSpanCount;
+}
+
+std::int64_t StreamingNemotronMultilingualAsrManager::blankRescueCount() const {
+  std::scoped_lock lock(mutex_);
+  return state_.blankRescueCount;
+}
 
 void StreamingNemotronMultilingualAsrManager::setPartialCallback(PartialCallback callback) {
   std::scoped_lock lock(mutex_);

@@ -217,14 +217,14 @@ TEST_F(StreamingNemotronMultilingualAsrManagerTest, ResetStatesMakesAFreshStream
 }
 
 TEST_F(StreamingNemotronMultilingualAsrManagerTest, ResetStatesMakesAnEncoderStateOnlyForAStatefulEncoder) {
+  // One state buffer carried through unchanged is enough to make the encoder stateful.
   ModelBuilder stateful("encoder");
-  stateful.input("x", ElementType::float32, {2})
-      .input("total", ElementType::float32, {2})
-      .output("total_out", ElementType::float32, {2})
-      .output("y", ElementType::float32, {2})
-      .node("Add", {"total", "x"}, {"total_out"})
-      .node("Identity", {"total_out"}, {"y"})
-      .state("total");
+  stateful.input("state", ElementType::float32, {1})
+      .output("state_out", ElementType::float32, {1})
+      .output("encoded", ElementType::float32, {1})
+      .node("Identity", {"state"}, {"state_out"})
+      .node("Identity", {"state"}, {"encoded"})
+      .state("state");
   ModelBuilder stateless("encoder");
   stateless.input("x", ElementType::float32, {2}).output("y", ElementType::float32, {2}).node("Identity", {"x"}, {"y"});
 
