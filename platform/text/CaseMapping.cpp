@@ -26,4 +26,8 @@ std::string toUpperCase(std::string_view utf8, const std::string& locale) {
   return toUtf8(text.toUpper(localeNamed(locale)));
 }
 
+std::string lowercased(std::string_view utf8) { return toLowerCase(utf8); }
+
+std::string uppercased(std::string_view utf8) { return toUpperCase(utf8); }
+
 }  // namespace platform::text

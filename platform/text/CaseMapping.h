@@ -11,4 +11,10 @@ namespace platform::text {
 std::string toLowerCase(std::string_view utf8, const std::string& locale = {});
 std::string toUpperCase(std::string_view utf8, const std::string& locale = {});
 
+// `utf8` in lower (upper) case by the root rules, the same whatever the process locale: full
+// mappings, so one character may become several ("ß" upper-cases to "SS"). Invalid UTF-8
+// sequences become U+FFFD.
+std::string lowercased(std::string_view utf8);
+std::string uppercased(std::string_view utf8);
+
 }  // namespace platform::text

@@ -18,6 +18,8 @@ bool isLetterOrMark(char32_t c) {
   return (mask & (U_GC_L_MASK | U_GC_M_MASK)) != 0;
 }
 
+bool isPunctuation(char32_t c) { return (U_GET_GC_MASK(static_cast<UChar32>(c)) & U_GC_P_MASK) != 0; }
+
 bool isWhiteSpace(char32_t c) { return u_hasBinaryProperty(static_cast<UChar32>(c), UCHAR_WHITE_SPACE); }
 
 }  // namespace platform::text

@@ -14,6 +14,9 @@ bool isDecimalDigit(char32_t c);
 // Letters and marks (general categories L and M).
 bool isLetterOrMark(char32_t c);
 
+// Punctuation of any script (general category P: connectors, dashes, brackets, quotes, other).
+bool isPunctuation(char32_t c);
+
 // The White_Space property: blanks, line breaks, U+0085, U+1680, U+2000 to U+200A, ...
 bool isWhiteSpace(char32_t c);
 

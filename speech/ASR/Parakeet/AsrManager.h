@@ -11,6 +11,7 @@
 #include <span>
 #include <stop_token>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -243,6 +244,111 @@ class AsrManager {
   static bool recoveryIsCredible(const TdtHypothesis& hypothesis);
   // encoderFull, preprocessorFull, trimmedTail, encoderFull+trimmedTail, preprocessorFull+trimmedTail.
   static const std::vector<InferenceLengthPolicy>& emptyDecodeRecoveryPolicies();
+
+  // Streaming windows and their seam. Frames here are global encoder frames (80 ms each, counted
+  // from the start of the stream) unless a comment says window frames.
+
+  // What transcribeChunk hands back.
+  struct StreamingWindowResult {
+    std::vector<int64_t> tokens;
+    std::vector<int64_t> timestamps;  // window frames; the caller adds globalFrameOffset
+    std::vector<float> confidences;
+    int64_t encoderSequenceLength = 0;
+    // How many of the caller's last accepted tokens it must withdraw.
+    int64_t droppedPreviousTokens = 0;
+
+    bool operator==(const StreamingWindowResult&) const = default;
+  };
+
+  // Decodes one window of a stream (at most 240,000 samples, starting at global frame
+  // `globalFrameOffset`) so that what the caller has already accepted (`previousTokens`, with
+  // their global frames when known) is not emitted again. With timestamps the window is decoded
+  // from a fresh decoder state, tokens up to 5 frames before the seam come back only as
+  // suppressed evidence, the word straddling the seam is reconciled and repeated runs are
+  // removed; the seam never lies before index `stableTokenFloor`. Without timestamps (or for a
+  // first window) `decoderState` is continued. `decoderState` holds the decoder's final state on
+  // return.
+  // Throws ASRError::processingFailed for more than 240,000 samples (before anything changes),
+  // the fresh state's allocation error, and every error of executeMLInferenceWithTimings
+  // unchanged (`decoderState` may then already be the fresh state).
+  StreamingWindowResult transcribeChunk(std::span<const float> samples, TdtDecoderState& decoderState,
+                                        const std::vector<int64_t>& previousTokens,
+                                        const std::optional<std::vector<int64_t>>& previousTokenTimestamps,
+                                        int64_t globalFrameOffset, bool isLastChunk, std::optional<Language> language,
+                                        int64_t stableTokenFloor, std::stop_token stop = {}) const;
+
+  // How many leading `tokens` form complete words: the index of the last word start, 0 when none.
+  int64_t stableStreamingTokenCount(const std::vector<int64_t>& tokens) const;
+
+  struct Deduplication {
+    std::vector<int64_t> deduped;
+    int64_t removedCount = 0;
+
+    bool operator==(const Deduplication&) const = default;
+  };
+
+  // `current` without its leading tokens that repeat the tail of `previous`: a repeated
+  // sentence-final punctuation id first, then the longest suffix-prefix overlap (up to
+  // `maxOverlap`), or else a repeated run near the start of current together with everything
+  // before it. Two tokens are the same when their ids are equal and their frames at most
+  // `frameTolerance` apart; a side whose timestamps are missing or not one per token matches by
+  // id only.
+  Deduplication removeDuplicateTokenSequence(const std::vector<int64_t>& previous, const std::vector<int64_t>& current,
+                                             int64_t maxOverlap,
+                                             const std::optional<std::vector<int64_t>>& previousTimestamps,
+                                             const std::optional<std::vector<int64_t>>& currentTimestamps,
+                                             int64_t frameTolerance,
+                                             const std::optional<std::set<int>>& punctuationTokens) const;
+
+  // Word helpers over SentencePiece pieces (UTF-8, possibly empty). A boundary piece begins with
+  // "▁" (U+2581) or a space; whitespace is spaces and tabs, punctuation is general category P,
+  // both tested per scalar; a joiner is "'", "’" or "-".
+
+  // One word of a piece list: its core and the frame of its first piece.
+  struct PieceWord {
+    std::string core;
+    int64_t frame = 0;
+
+    bool operator==(const PieceWord&) const = default;
+  };
+
+  // The index of the last boundary piece; none when there is none or it is the first piece.
+  static std::optional<int64_t> trailingWordStartIndex(const std::vector<std::string>& pieces);
+  // Punctuation only, once a leading "▁" and surrounding whitespace are gone; a bare "▁" is not.
+  static bool isPunctuationPiece(std::string_view piece);
+  // Whether the piece at `index` begins a word: a boundary piece that is not punctuation, or a
+  // boundary joiner ("▁-") followed by a piece that is neither a boundary nor punctuation.
+  // REQUIRES: 0 <= index < pieces.size().
+  static bool startsWordPiece(const std::vector<std::string>& pieces, int64_t index);
+  // The exclusive end of the word that begins at `start`.
+  static int64_t wordExtent(const std::vector<std::string>& pieces, int64_t start);
+  // The words that begin before the smallest of `limit` and both list lengths.
+  static std::vector<PieceWord> words(const std::vector<std::string>& pieces, const std::vector<int64_t>& timestamps,
+                                      int64_t limit);
+  // The pieces of the first word; empty when no piece begins one.
+  static std::vector<std::string> firstWordPieces(std::span<const std::string> pieces);
+  // The pieces joined, "▁" as spaces, "’" as "'", lower-cased, whitespace and punctuation stripped
+  // at both ends ("▁Don’t," gives "don't").
+  static std::string wordCore(std::span<const std::string> pieces);
+
+  struct SeamReconciliation {
+    int64_t droppedPrevious = 0;
+    int64_t droppedCurrent = 0;
+
+    bool operator==(const SeamReconciliation&) const = default;
+  };
+
+  // Decides, for a window decoded again from the start of the previous side's trailing word
+  // (index `trailingWordStart`), how many trailing previous tokens to withdraw (0 or all from
+  // trailingWordStart on) and how many leading current tokens repeat what is kept. All frames on
+  // one base. (0, 0) for any list of the wrong length, an empty current side or a
+  // trailingWordStart outside [1, previous count).
+  static SeamReconciliation reconcileFinalWindowSeam(
+      const std::vector<int64_t>& previousTokens, const std::vector<int64_t>& previousTimestamps,
+      int64_t trailingWordStart, const std::vector<int64_t>& currentTokens,
+      const std::vector<int64_t>& currentTimestamps, const std::vector<std::string>& currentPieces,
+      const std::vector<std::string>& previousPieces, const std::vector<std::string>& suppressedPieces,
+      const std::vector<int64_t>& suppressedTimestamps, int64_t jitterFrames, int64_t frameTolerance);
 
  private:
   // What one call reads of the fields, taken under the mutex.
