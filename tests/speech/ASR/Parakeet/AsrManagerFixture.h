@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -56,9 +57,10 @@ class AsrManagerFixture : public testing::Test {
   }
 
   // Loads the version's stand-in set built from `window`; with `ladder`, adds the encoder's
-  // functions enc_2000ms (201 frames) and enc_5000ms (501 frames).
+  // functions enc_2000ms (201 frames) and enc_5000ms (501 frames); `pieces` adds to or replaces
+  // the vocabulary's pieces.
   AsrModels load(AsrModelVersion version = AsrModelVersion::v3, const testsupport::ParakeetWindowScript& window = script(),
-                 bool ladder = false) {
+                 bool ladder = false, const std::map<int64_t, std::string>& pieces = {}) {
     testsupport::ParakeetModelSet set;
     set.preprocessorFile = std::string(version.preprocessorFile());
     const auto encoderFile = version.encoderFile(ParakeetEncoderPrecision::int8);
@@ -66,8 +68,10 @@ class AsrManagerFixture : public testing::Test {
     set.decoderFile = std::string(version.decoderFile());
     set.jointFile = std::string(version.jointFile());
     set.vocabularyFile = std::string(version.vocabularyFile());
-    set.vocabulary = testsupport::parakeetVocabulary(
-        version.blankId(), {{kHelloId, "\u2581Hello"}, {kCommaId, ","}, {kUnknownId, "<unk>"}, {kPeriodId, "."}, {7956, "?"}, {8020, "!"}});
+    std::map<int64_t, std::string> allPieces = {{kHelloId, "\u2581Hello"}, {kCommaId, ","}, {kUnknownId, "<unk>"},
+                                                {kPeriodId, "."},         {7956, "?"},      {8020, "!"}};
+    for (const auto& [id, piece] : pieces) allPieces[id] = piece;
+    set.vocabulary = testsupport::parakeetVocabulary(version.blankId(), allPieces);
     set.decoderLayers = version.decoderLayers();
     set.window = window;
     const auto folder = folder_.path() / ("set" + std::to_string(sets_++));
