@@ -18,6 +18,11 @@
 //                                  1024 x 1024 MatMul per encoder frame ...
 //   BM_EncoderLadder_Baseline      ... beside the same window on a manager without a ladder (the
 //                                  full 15 s encoder).
+//   BM_SeamDedup                   AsrManager::removeDuplicateTokenSequence on its worst seam: 15
+//                                  previous and 20 current timed tokens, no suffix-prefix overlap and
+//                                  the only repeated run at the last candidate ...
+//   BM_SeamDedup_Baseline          ... beside one 240,000-sample window of speech decoded with the
+//                                  stand-in set through executeMLInferenceWithTimings.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -25,6 +30,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -286,6 +292,69 @@ void BM_EncoderLadder_Baseline(benchmark::State& state) {
   runTwoSecondWindow(state, withoutLadder);
 }
 BENCHMARK(BM_EncoderLadder_Baseline)->Unit(benchmark::kMillisecond);
+
+void BM_SeamDedup(benchmark::State& state) {
+  tesselaudio::AppLogger::setMirrorsToConsole(false);
+  const auto manager = std::make_shared<tesselaudio::AsrManager>();
+  manager->waitForBackgroundTasks();
+  std::vector<int64_t> previous;
+  std::vector<int64_t> previousFrames;
+  for (int64_t i = 0; i < 15; ++i) {
+    previous.push_back(1 + i);
+    previousFrames.push_back(100 + i);
+  }
+  // Ids 101 to 118, then the last two previous ids at the last start the bounded search tries.
+  std::vector<int64_t> current;
+  std::vector<int64_t> currentFrames;
+  for (int64_t i = 0; i < 18; ++i) current.push_back(101 + i);
+  current.push_back(14);
+  current.push_back(15);
+  for (int64_t i = 0; i < 20; ++i) currentFrames.push_back(110 + i);
+  const std::set<int> punctuation = manager->punctuationTokenIds();
+  int64_t removed = 0;
+  for (auto _ : state) {
+    const auto result =
+        manager->removeDuplicateTokenSequence(previous, current, 12, previousFrames, currentFrames, 25, punctuation);
+    removed = result.removedCount;
+    benchmark::DoNotOptimize(result.deduped.data());
+  }
+  state.counters["removed"] = static_cast<double>(removed);
+}
+BENCHMARK(BM_SeamDedup)->Unit(benchmark::kMicrosecond);
+
+void BM_SeamDedup_Baseline(benchmark::State& state) {
+  const int blasThreads = openblas_get_num_threads();
+  openblas_set_num_threads(1);
+  const tesselaudio::AsrModelVersion version = tesselaudio::AsrModelVersion::v3;
+  testsupport::TemporaryFolder folder;
+  testsupport::ParakeetModelSet set;
+  set.vocabulary = testsupport::parakeetVocabulary(version.blankId());
+  set.window.emplace();
+  set.window->tokenIds = {static_cast<int32_t>(version.blankId()), 100};
+  set.window->probabilities = {1.0f, 0.9f};
+  testsupport::writeParakeetModelSet(folder.path(), set);
+  tesselaudio::AppLogger::setMirrorsToConsole(false);
+  const auto manager = std::make_shared<tesselaudio::AsrManager>(
+      tesselaudio::ASRConfig{}, tesselaudio::AsrModels::loadLocal(folder.path(), version));
+  manager->waitForBackgroundTasks();
+  // A token every other 1,280-sample block across the whole window.
+  std::vector<float> window(240000, 0.0f);
+  for (size_t block = 0; block * 1280 < window.size(); block += 2) {
+    std::fill(window.begin() + static_cast<int64_t>(block * 1280),
+              window.begin() + static_cast<int64_t>(std::min(window.size(), block * 1280 + 1280)), 0.0316f);
+  }
+  int64_t tokens = 0;
+  for (auto _ : state) {
+    tesselaudio::TdtDecoderState decoderState(2);
+    const auto result = manager->executeMLInferenceWithTimings(window, std::nullopt, std::nullopt, decoderState);
+    tokens = static_cast<int64_t>(result.hypothesis.ySequence.size());
+    benchmark::DoNotOptimize(result.encoderSequenceLength);
+  }
+  state.counters["tokens"] = static_cast<double>(tokens);
+  state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(window.size()));
+  openblas_set_num_threads(blasThreads);
+}
+BENCHMARK(BM_SeamDedup_Baseline)->Unit(benchmark::kMicrosecond);
 
 const bool kHostNoted = [] {
   benchmark::AddCustomContext("hardware_threads", std::to_string(std::thread::hardware_concurrency()));
