@@ -85,20 +85,21 @@ bool isTrailingPunctuationBefore(const std::vector<std::string>& pieces, const s
          !AsrManager::startsWordPiece(pieces, static_cast<int64_t>(index)) && frames[index] <= cutFrame;
 }
 
-// The leftover of a word whose start the current window did not emit.
-size_t continuationCount(const std::vector<std::string>& pieces) {
-  size_t v = 0;
-  while (v < pieces.size()) {
-    if (isBoundaryPiece(pieces[v])) break;
-    if (isWordMaterial(pieces[v])) {
-      v += 1;
-    } else if (joinsNext(pieces, v)) {
-      v += 2;
+// The end of the word material from `from` on: it stops at a boundary piece and at punctuation
+// other than a joiner inside a word.
+size_t wordMaterialEnd(const std::vector<std::string>& pieces, size_t from) {
+  size_t i = from;
+  while (i < pieces.size()) {
+    if (isBoundaryPiece(pieces[i])) break;
+    if (isWordMaterial(pieces[i])) {
+      i += 1;
+    } else if (joinsNext(pieces, i)) {
+      i += 2;
     } else {
       break;
     }
   }
-  return v;
+  return i;
 }
 
 }  // namespace
@@ -126,18 +127,7 @@ bool AsrManager::startsWordPiece(const std::vector<std::string>& pieces, int64_t
 }
 
 int64_t AsrManager::wordExtent(const std::vector<std::string>& pieces, int64_t start) {
-  size_t i = static_cast<size_t>(start) + 1;
-  while (i < pieces.size()) {
-    if (isBoundaryPiece(pieces[i])) break;
-    if (isWordMaterial(pieces[i])) {
-      i += 1;
-    } else if (joinsNext(pieces, i)) {
-      i += 2;
-    } else {
-      break;
-    }
-  }
-  return static_cast<int64_t>(i);
+  return static_cast<int64_t>(wordMaterialEnd(pieces, static_cast<size_t>(start) + 1));
 }
 
 std::string AsrManager::wordCore(std::span<const std::string> pieces) {
@@ -200,7 +190,8 @@ AsrManager::SeamReconciliation AsrManager::reconcileFinalWindowSeam(
     return wordCore(std::span(currentPieces).subspan(from, to - from));
   };
 
-  const size_t continuation = continuationCount(currentPieces);
+  // The leftover of a word whose start the current window did not emit.
+  const size_t continuation = wordMaterialEnd(currentPieces, 0);
   size_t v = continuation;
 
   // Words the previous side had already accepted before its trailing word, decoded again.

@@ -120,16 +120,19 @@ class AsrManagerStreamingWindowTest : public AsrManagerFixture {
   }
 
   static float hidden(const TdtDecoderState& state) { return firstValue(state.hiddenState); }
+
+  // A state after the shared window decoded as a last window, so that nothing of it runs on.
+  static TdtDecoderState primed(const AsrManager& recogniser) {
+    TdtDecoderState state(recogniser.decoderLayerCount());
+    recogniser.executeMLInferenceWithTimings(walkingHome(), std::nullopt, std::nullopt, state, 0, true);
+    return state;
+  }
 };
 
-// Two states brought to the same point by a last window, so that nothing of it runs on.
 TEST_F(AsrManagerStreamingWindowTest, FirstWindowIsAlignedPaddedAndContinuesTheState) {
   const auto recogniser = wordManager();
-  TdtDecoderState state(recogniser->decoderLayerCount());
-  TdtDecoderState twin(recogniser->decoderLayerCount());
-  for (TdtDecoderState* s : {&state, &twin}) {
-    recogniser->executeMLInferenceWithTimings(walkingHome(), std::nullopt, std::nullopt, *s, 0, true);
-  }
+  TdtDecoderState state = primed(*recogniser);
+  TdtDecoderState twin = primed(*recogniser);
   const float before = hidden(state);
   ASSERT_GT(before, 0.0f);
 
@@ -152,11 +155,8 @@ TEST_F(AsrManagerStreamingWindowTest, FirstWindowIsAlignedPaddedAndContinuesTheS
 
 TEST_F(AsrManagerStreamingWindowTest, WithoutTimestampsTheStateContinuesAndIdsMatchAlone) {
   const auto recogniser = wordManager();
-  TdtDecoderState state(recogniser->decoderLayerCount());
-  TdtDecoderState twin(recogniser->decoderLayerCount());
-  for (TdtDecoderState* s : {&state, &twin}) {
-    recogniser->executeMLInferenceWithTimings(walkingHome(), std::nullopt, std::nullopt, *s, 0, true);
-  }
+  TdtDecoderState state = primed(*recogniser);
+  TdtDecoderState twin = primed(*recogniser);
   const std::vector<float> samples = spoken({{2, kWe}, {5, kWalk}, {9, kHome}});
   recogniser->executeMLInferenceWithTimings(samples, kWindow, std::nullopt, twin);
 
